@@ -1,0 +1,17 @@
+#include "MainWindow.h"
+
+#include "ui_MainWindow.h"
+
+namespace zerbrak {
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
+    ui_->setupUi(this);
+    ui_->tf_numFrames->setEnabled(ui_->bt_batch->isChecked());
+    connect(ui_->sl_chance, &QSlider::valueChanged, ui_->chanceValue,
+            qOverload<int>(&QLabel::setNum));
+}
+
+MainWindow::~MainWindow() = default;
+
+} // namespace zerbrak

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace zerbrak {
+
+// The main window as the Designer file describes it; the controller reaches its controls
+// through ui().
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    Ui::MainWindow& ui() { return *ui_; }
+
+private:
+    std::unique_ptr<Ui::MainWindow> ui_;
+};
+
+} // namespace zerbrak

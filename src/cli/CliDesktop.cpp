@@ -1,0 +1,13 @@
+#include "CliDesktop.h"
+
+#include <cstdio>
+
+namespace zerbrak {
+
+void CliDesktop::alertOutputFailed(const QString& outputPath) {
+    outputFailed_ = true;
+    std::fprintf(stderr, "zerbrak-cli: cannot open or write the output file %s\n",
+                 outputPath.toLocal8Bit().constData());
+}
+
+} // namespace zerbrak

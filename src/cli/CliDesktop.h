@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+namespace zerbrak {
+
+// The desktop of the command line: nothing is shown, a failed output becomes a message on
+// stderr and a non-zero exit code.
+class CliDesktop final : public Desktop {
+public:
+    void showImage(const QImage& /*image*/) override {}
+    void alertOutputFailed(const QString& outputPath) override;
+
+    bool outputFailed() const { return outputFailed_; }
+
+private:
+    bool outputFailed_ = false;
+};
+
+} // namespace zerbrak

@@ -1,0 +1,47 @@
+#include "CliOptions.h"
+#include "Commands.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* usage =
+    "Usage: zerbrak-cli COMMAND [ARGUMENTS]\n"
+    "Damages image files the way the Zerbrak window does, for scripting.\n"
+    "\n"
+    "Commands:\n"
+    "  pass INPUT OUTPUT [--format EXT] [--seed N] [--from B] [--to B] [--replace]\n"
+    "       [--chance C]\n"
+    "      One glitch pass from INPUT into OUTPUT; prints the path written.\n"
+    "\n"
+    "'zerbrak-cli COMMAND --help' describes a command's options.\n"
+    "Log lines go to stderr. Exit codes: 0 done, 1 a file could not be read or\n"
+    "written, 2 bad arguments.\n";
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zerbrak-cli"));
+    const QStringList arguments = QCoreApplication::arguments();
+
+    const QString command = arguments.value(1);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help")) {
+        std::fputs(usage, stdout);
+        return zerbrak::cli::exitOk;
+    }
+    try {
+        if (command == QLatin1String("pass")) {
+            return zerbrak::cli::runPass(arguments);
+        }
+        throw zerbrak::cli::UsageError{command.isEmpty()
+                                           ? QStringLiteral("no command given")
+                                           : QStringLiteral("unknown command \"%1\"").arg(command)};
+    } catch (const zerbrak::cli::UsageError& error) {
+        std::fprintf(stderr, "zerbrak-cli: %s\n\n%s", qPrintable(error.message), usage);
+        return zerbrak::cli::exitUsage;
+    }
+}

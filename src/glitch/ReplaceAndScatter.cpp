@@ -1,0 +1,69 @@
+#include "CorruptionMode.h"
+#include "CorruptionModes.h"
+#include "FastModulo.h"
+
+#include <cassert>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zerbrak {
+namespace {
+
+void replaceAll(std::uint8_t* data, std::size_t begin, std::size_t end, std::uint8_t from,
+                std::uint8_t to) {
+    std::size_t i = begin;
+#if defined(__SSE2__)
+    const __m128i fromV = _mm_set1_epi8(static_cast<char>(from));
+    const __m128i toV = _mm_set1_epi8(static_cast<char>(to));
+    for (; i + 16 <= end; i += 16) {
+        auto* p = reinterpret_cast<__m128i*>(data + i);
+        const __m128i block = _mm_loadu_si128(p);
+        const __m128i hit = _mm_cmpeq_epi8(block, fromV);
+        _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(hit, toV), _mm_andnot_si128(hit, block)));
+    }
+#endif
+    for (; i < end; ++i) {
+        if (data[i] == from) {
+            data[i] = to;
+        }
+    }
+}
+
+} // namespace
+
+// The walk visits each position once: replace first, then maybe scatter. A replace at one
+// position never touches another, so replacing the whole range first and scattering over the
+// candidates afterwards stores the same bytes and makes the same draws in the same order.
+void replaceAndScatter(std::span<std::uint8_t> buffer, const GlitchParams& params,
+                       RandomSource& random) {
+    assert(params.chance >= 0 && params.chance <= 100);
+    const std::size_t size = buffer.size();
+    if (size <= headerGuard) {
+        return;
+    }
+    std::uint8_t* data = buffer.data();
+    const auto spacing = static_cast<std::uint32_t>(100 - params.chance);
+
+    if (spacing == 0) {
+        // Chance 100: the walk ends right after the replace at its first position.
+        if (params.replace && data[headerGuard] == params.fromByte) {
+            data[headerGuard] = params.toByte;
+        }
+        return;
+    }
+    if (params.replace) {
+        replaceAll(data, headerGuard, size, params.fromByte, params.toByte);
+    }
+
+    const FastModulo odds(static_cast<std::uint32_t>(params.chance) + 1U);
+    const std::size_t firstCandidate = (headerGuard + spacing - 1) / spacing * spacing;
+    for (std::size_t i = firstCandidate; i < size; i += spacing) {
+        if (odds(random.draw()) == 0) {
+            data[i] = static_cast<std::uint8_t>(random.draw() & 0xFFU);
+        }
+    }
+}
+
+} // namespace zerbrak

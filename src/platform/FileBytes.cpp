@@ -1,0 +1,34 @@
+#include "FileBytes.h"
+
+#include <QFile>
+
+namespace zerbrak {
+
+std::vector<std::uint8_t> readFileBytes(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        return {};
+    }
+    // Read straight into the one buffer the pass keeps: no second copy of a large file.
+    std::vector<std::uint8_t> bytes;
+    if (const qint64 size = file.size(); size > 0) {
+        bytes.resize(static_cast<std::size_t>(size));
+    }
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            // Files that grow, or report no size (pipes, /proc), are read on in steps.
+            bytes.resize(bytes.size() + 64 * 1024);
+        }
+        const qint64 got = file.read(reinterpret_cast<char*>(bytes.data() + filled),
+                                     static_cast<qint64>(bytes.size() - filled));
+        if (got <= 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+} // namespace zerbrak
