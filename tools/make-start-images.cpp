@@ -218,46 +218,50 @@ Cell voronoi(double x, double y) {
 
 QImage paintSmoke(int w, int h) {
     QImage img(w, h, QImage::Format_RGB32);
-    const double unitPx = 1.0 / 420.0;
+    const double unitPx = 1.0 / 650.0;
 
     const auto shade = [&](double px, double py) -> Rgb {
         const double x = px * unitPx, y = py * unitPx;
         // Two rounds of domain warping give the curling, folded look of smoke.
-        const double qx = fbm(x + 0.0, y + 0.0, 5), qy = fbm(x + 5.2, y + 1.3, 5);
-        const double rx = fbm(x + 3.5 * qx + 1.7, y + 3.5 * qy + 9.2, 6);
-        const double ry = fbm(x + 3.5 * qx + 8.3, y + 3.5 * qy + 2.8, 6);
-        const double f = fbm(x + 3.0 * rx, y + 3.0 * ry, 7);
-        const double heat = clamp01(0.5 + 1.3 * f + 0.35 * (py / h - 0.35));
+        const double qx = fbm(x + 0.0, y + 0.0, 4), qy = fbm(x + 5.2, y + 1.3, 4);
+        const double rx = fbm(x + 2.2 * qx + 1.7, y + 2.2 * qy + 9.2, 5);
+        const double ry = fbm(x + 2.2 * qx + 8.3, y + 2.2 * qy + 2.8, 5);
+        const double f = fbm(x + 2.4 * rx, y + 2.4 * ry, 7);
+        // Hotter towards the bottom, like embers under rising smoke.
+        const double heat = clamp01(0.42 + 1.1 * f + 0.45 * (py / h - 0.5));
 
         // Ember ramp: soot, deep red, orange, yellow-white.
-        Rgb col = mix(Rgb{0.03, 0.02, 0.05}, Rgb{0.45, 0.04, 0.05}, smoothstep(0.05, 0.4, heat));
-        col = mix(col, Rgb{0.95, 0.38, 0.05}, smoothstep(0.35, 0.7, heat));
-        col = mix(col, Rgb{1.0, 0.9, 0.55}, smoothstep(0.7, 0.98, heat));
-        // Cool blue-violet smoke where the warp folds over itself.
-        const double fold = clamp01(std::hypot(qx, qy) * 1.6 - 0.35);
-        col = mix(col, Rgb{0.16, 0.22, 0.5}, 0.55 * fold * (1.0 - smoothstep(0.4, 0.8, heat)));
+        Rgb col = mix(Rgb{0.04, 0.03, 0.07}, Rgb{0.5, 0.05, 0.06}, smoothstep(0.2, 0.5, heat));
+        col = mix(col, Rgb{0.97, 0.42, 0.06}, smoothstep(0.5, 0.75, heat));
+        col = mix(col, Rgb{1.0, 0.92, 0.6}, smoothstep(0.78, 0.98, heat));
+        // Cool teal-violet smoke where the second warp runs strongest and the fire is out.
+        const double fold = smoothstep(0.25, 0.75, std::hypot(rx, ry) * 1.4);
+        const Rgb smoke = mix(Rgb{0.1, 0.32, 0.45}, Rgb{0.42, 0.22, 0.55}, clamp01(0.5 + 2.0 * qx));
+        col = mix(col, smoke, 0.8 * fold * (1.0 - smoothstep(0.35, 0.7, heat)));
         // Fine grain so flat areas still have texture to corrupt.
-        col = col * (0.93 + 0.07 * noise(px * 0.45, py * 0.45));
+        col = col * (0.94 + 0.06 * noise(px * 0.5, py * 0.5));
 
-        // Salt: sharp-edged crystals sprinkled more densely over the cool regions.
-        const double cellPx = 38.0;
-        const Cell c = voronoi(px / cellPx + 0.37 * fbm(x * 3.0, y * 3.0, 2), py / cellPx);
-        const double density = 0.12 + 0.35 * fold;
-        if (unit(hash(c.id ^ 0xa5a5a5a5U)) < density) {
-            const double size = 0.22 + 0.18 * unit(hash(c.id + 7U));
+        // Salt: sharp-edged crystals, drifted into clusters by a slow noise field.
+        const double cellPx = 30.0;
+        const Cell c = voronoi(px / cellPx, py / cellPx);
+        const double drift = smoothstep(0.05, 0.45, fbm(x * 2.0 + 11.0, y * 2.0 - 4.0, 3));
+        if (unit(hash(c.id ^ 0xa5a5a5a5U)) < 0.7 * drift) {
+            const double size = 0.16 + 0.22 * unit(hash(c.id + 7U));
             const double a = unit(hash(c.id + 13U)) * std::numbers::pi;
             const double ca = std::cos(a), sa = std::sin(a);
             const double lx = c.ox * ca - c.oy * sa, ly = c.ox * sa + c.oy * ca;
             const double box = std::max(std::abs(lx), std::abs(ly));
-            if (box < size && c.edge > 0.04) {
-                // Lit from the top-left: each face of the cube gets its own flat tone.
-                const double face = (lx > std::abs(ly)) ? 0.72 : (ly > std::abs(lx)) ? 0.58 : 1.0;
-                const double inner = box < size * 0.55 ? 1.08 : 1.0;
-                Rgb salt = Rgb{0.86, 0.9, 0.98} * (face * inner);
-                // Crystals pick up the glow around them.
-                salt = mix(salt, col + Rgb{0.4, 0.35, 0.3}, 0.25);
-                return salt;
+            if (box < size && c.edge > 0.03) {
+                // Lit from one side: each face of the grain gets its own flat tone.
+                const double face = (lx > std::abs(ly)) ? 0.7 : (ly > std::abs(lx)) ? 0.55 : 0.95;
+                const double inner = box < size * 0.5 ? 1.06 : 1.0;
+                Rgb salt = Rgb{0.88, 0.92, 0.98} * (face * inner);
+                // Grains pick up the glow around them.
+                return mix(salt, col + Rgb{0.3, 0.25, 0.2}, 0.3);
             }
+            // A soft shadow under each grain lifts it off the smoke.
+            if (box < size + 0.08)
+                return col * (0.55 + 0.45 * smoothstep(size, size + 0.08, box));
         }
         return col;
     };
