@@ -7,7 +7,6 @@
 
 #include <QImage>
 #include <QString>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -23,11 +22,19 @@ struct Rgb {
     double r = 0, g = 0, b = 0;
 };
 
-Rgb operator+(Rgb a, Rgb b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
-Rgb operator*(Rgb a, double s) { return {a.r * s, a.g * s, a.b * s}; }
-Rgb mix(Rgb a, Rgb b, double t) { return a * (1.0 - t) + b * t; }
+Rgb operator+(Rgb a, Rgb b) {
+    return {a.r + b.r, a.g + b.g, a.b + b.b};
+}
+Rgb operator*(Rgb a, double s) {
+    return {a.r * s, a.g * s, a.b * s};
+}
+Rgb mix(Rgb a, Rgb b, double t) {
+    return a * (1.0 - t) + b * t;
+}
 
-double clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
+double clamp01(double v) {
+    return std::clamp(v, 0.0, 1.0);
+}
 double smoothstep(double e0, double e1, double x) {
     const double t = clamp01((x - e0) / (e1 - e0));
     return t * t * (3.0 - 2.0 * t);
@@ -41,7 +48,8 @@ int toByte(double v) {
 // Cosine palette: cheap, smooth and easy to steer towards a colour scheme.
 Rgb palette(double t, Rgb a, Rgb b, Rgb c, Rgb d) {
     constexpr double tau = 2.0 * std::numbers::pi;
-    return {a.r + b.r * std::cos(tau * (c.r * t + d.r)), a.g + b.g * std::cos(tau * (c.g * t + d.g)),
+    return {a.r + b.r * std::cos(tau * (c.r * t + d.r)),
+            a.g + b.g * std::cos(tau * (c.g * t + d.g)),
             a.b + b.b * std::cos(tau * (c.b * t + d.b))};
 }
 
@@ -58,7 +66,9 @@ std::uint32_t hash2(int x, int y) {
     return hash(static_cast<std::uint32_t>(x) * 0x9e3779b9U ^ hash(static_cast<std::uint32_t>(y)));
 }
 
-double unit(std::uint32_t h) { return static_cast<double>(h) / 4294967296.0; }
+double unit(std::uint32_t h) {
+    return static_cast<double>(h) / 4294967296.0;
+}
 
 // Gradient noise in [-1, 1] roughly.
 double noise(double x, double y) {
@@ -155,13 +165,13 @@ QImage paintFractal(int w, int h) {
         const double smooth = i + 1.0 - std::log2(std::log(r));
         const double dist = r * std::log(r) / std::hypot(dr, di) / scale; // in pixels
         const double t = std::log(smooth) * 1.35;
-        Rgb col = palette(t, {0.5, 0.45, 0.5}, {0.5, 0.45, 0.45}, {1.0, 1.0, 1.0},
-                          {0.02, 0.18, 0.38});
+        Rgb col =
+            palette(t, {0.5, 0.45, 0.5}, {0.5, 0.45, 0.45}, {1.0, 1.0, 1.0}, {0.02, 0.18, 0.38});
         // Near the set the iteration count changes every pixel; give those filaments a
         // faster, hotter palette of their own so they read as colour rather than grey noise.
         const double glow = std::exp(-dist / 4.0);
-        const Rgb hot = palette(smooth * 0.045, {0.6, 0.5, 0.5}, {0.4, 0.45, 0.5},
-                                {1.0, 1.0, 1.0}, {0.0, 0.1, 0.2});
+        const Rgb hot = palette(smooth * 0.045, {0.6, 0.5, 0.5}, {0.4, 0.45, 0.5}, {1.0, 1.0, 1.0},
+                                {0.0, 0.1, 0.2});
         col = mix(col, hot, glow);
         const double outline = std::pow(clamp01(dist / 0.5), 0.5);
         return col * (0.45 + 0.55 * outline);
@@ -173,8 +183,9 @@ QImage paintFractal(int w, int h) {
 // --- Salt and Tinder.jpg: smouldering domain-warped smoke scattered with salt crystals. --
 
 struct Cell {
-    double dist = 1e9;  // distance to the nearest site
-    double edge = 1e9;  // distance to the border with the second-nearest site
+    double dist = 1e9; // distance to the nearest site
+    double edge = 1e9; // distance to the border with the second-nearest site
+    double room = 1e9; // radius of the largest circle around the site inside its cell
     std::uint32_t id = 0;
     double ox = 0, oy = 0; // position relative to the nearest site
 };
@@ -211,6 +222,7 @@ Cell voronoi(double x, double y) {
             const double nx = sx - bx, ny = sy - by;
             const double len = std::hypot(nx, ny);
             best.edge = std::min(best.edge, ((mx - x) * nx + (my - y) * ny) / len);
+            best.room = std::min(best.room, len * 0.5);
         }
     }
     return best;
@@ -228,7 +240,7 @@ QImage paintSmoke(int w, int h) {
         const double ry = fbm(x + 2.2 * qx + 8.3, y + 2.2 * qy + 2.8, 5);
         const double f = fbm(x + 2.4 * rx, y + 2.4 * ry, 7);
         // Hotter towards the bottom, like embers under rising smoke.
-        const double heat = clamp01(0.42 + 1.1 * f + 0.45 * (py / h - 0.5));
+        const double heat = clamp01(0.47 + 1.1 * f + 0.45 * (py / h - 0.5));
 
         // Ember ramp: soot, deep red, orange, yellow-white.
         Rgb col = mix(Rgb{0.04, 0.03, 0.07}, Rgb{0.5, 0.05, 0.06}, smoothstep(0.2, 0.5, heat));
@@ -237,21 +249,24 @@ QImage paintSmoke(int w, int h) {
         // Cool teal-violet smoke where the second warp runs strongest and the fire is out.
         const double fold = smoothstep(0.25, 0.75, std::hypot(rx, ry) * 1.4);
         const Rgb smoke = mix(Rgb{0.1, 0.32, 0.45}, Rgb{0.42, 0.22, 0.55}, clamp01(0.5 + 2.0 * qx));
-        col = mix(col, smoke, 0.8 * fold * (1.0 - smoothstep(0.35, 0.7, heat)));
+        col = mix(col, smoke, 0.9 * fold * (1.0 - smoothstep(0.35, 0.7, heat)));
         // Fine grain so flat areas still have texture to corrupt.
         col = col * (0.94 + 0.06 * noise(px * 0.5, py * 0.5));
 
         // Salt: sharp-edged crystals, drifted into clusters by a slow noise field.
         const double cellPx = 30.0;
         const Cell c = voronoi(px / cellPx, py / cellPx);
-        const double drift = smoothstep(0.05, 0.45, fbm(x * 2.0 + 11.0, y * 2.0 - 4.0, 3));
+        // Sampled at the grain's centre, not the pixel, so a grain is either whole or absent.
+        const double sx = (px - c.ox * cellPx) * unitPx, sy = (py - c.oy * cellPx) * unitPx;
+        const double drift = smoothstep(0.05, 0.45, fbm(sx * 2.0 + 11.0, sy * 2.0 - 4.0, 3));
         if (unit(hash(c.id ^ 0xa5a5a5a5U)) < 0.7 * drift) {
-            const double size = 0.16 + 0.22 * unit(hash(c.id + 7U));
+            // Shrunk to fit its cell, so no grain is sliced by a neighbour's border.
+            const double size = std::min(0.16 + 0.22 * unit(hash(c.id + 7U)), c.room * 0.62);
             const double a = unit(hash(c.id + 13U)) * std::numbers::pi;
             const double ca = std::cos(a), sa = std::sin(a);
             const double lx = c.ox * ca - c.oy * sa, ly = c.ox * sa + c.oy * ca;
             const double box = std::max(std::abs(lx), std::abs(ly));
-            if (box < size && c.edge > 0.03) {
+            if (box < size) {
                 // Lit from one side: each face of the grain gets its own flat tone.
                 const double face = (lx > std::abs(ly)) ? 0.7 : (ly > std::abs(lx)) ? 0.55 : 0.95;
                 const double inner = box < size * 0.5 ? 1.06 : 1.0;

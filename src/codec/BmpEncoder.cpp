@@ -1,0 +1,87 @@
+#include "EncoderPixels.h"
+#include "Encoders.h"
+
+#include <cstdint>
+#include <limits>
+
+namespace zerbrak::encoders {
+
+namespace {
+
+constexpr std::uint32_t fileHeaderSize = 14;
+constexpr std::uint32_t infoHeaderSize = 40;
+// 72 dpi, what most writers put there.
+constexpr std::int32_t pixelsPerMetre = 2835;
+
+class LittleEndianWriter {
+public:
+    explicit LittleEndianWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+
+    void u16(std::uint16_t value) {
+        out_.push_back(static_cast<std::uint8_t>(value & 0xffU));
+        out_.push_back(static_cast<std::uint8_t>(value >> 8U));
+    }
+    void u32(std::uint32_t value) {
+        for (unsigned shift = 0; shift < 32; shift += 8) {
+            out_.push_back(static_cast<std::uint8_t>((value >> shift) & 0xffU));
+        }
+    }
+    void i32(std::int32_t value) { u32(static_cast<std::uint32_t>(value)); }
+
+private:
+    std::vector<std::uint8_t>& out_;
+};
+
+} // namespace
+
+// Written by hand because the layout is a few fixed fields: a 24-bit BITMAPINFOHEADER file,
+// bottom-up, each row padded to four bytes.
+EncodeResult encodeBmp(const QImage& image) {
+    const QImage rgb = toRgb8(image, AlphaPolicy::Drop);
+    const auto width = static_cast<std::uint64_t>(rgb.width());
+    const auto height = static_cast<std::uint64_t>(rgb.height());
+    const std::uint64_t stride = (width * 3 + 3) & ~std::uint64_t{3};
+    const std::uint64_t pixelBytes = stride * height;
+    const std::uint64_t fileSize = fileHeaderSize + infoHeaderSize + pixelBytes;
+    if (fileSize > std::numeric_limits<std::uint32_t>::max()) {
+        return encodeFailure(QStringLiteral("The picture is too large for a BMP file"));
+    }
+
+    EncodeResult result;
+    auto& out = result.bytes;
+    out.reserve(static_cast<std::size_t>(fileSize));
+    LittleEndianWriter le(out);
+
+    out.push_back('B');
+    out.push_back('M');
+    le.u32(static_cast<std::uint32_t>(fileSize));
+    le.u32(0); // reserved
+    le.u32(fileHeaderSize + infoHeaderSize);
+
+    le.u32(infoHeaderSize);
+    le.i32(rgb.width());
+    le.i32(rgb.height()); // positive: rows run bottom-up
+    le.u16(1);            // planes
+    le.u16(24);           // bits per pixel
+    le.u32(0);            // BI_RGB
+    le.u32(static_cast<std::uint32_t>(pixelBytes));
+    le.i32(pixelsPerMetre);
+    le.i32(pixelsPerMetre);
+    le.u32(0); // colours used
+    le.u32(0); // important colours
+
+    const std::size_t padding = static_cast<std::size_t>(stride - width * 3);
+    for (int y = rgb.height() - 1; y >= 0; --y) {
+        const uchar* row = rgb.constScanLine(y);
+        for (int x = 0; x < rgb.width(); ++x) {
+            const uchar* pixel = row + 3 * x;
+            out.push_back(pixel[2]);
+            out.push_back(pixel[1]);
+            out.push_back(pixel[0]);
+        }
+        out.insert(out.end(), padding, 0);
+    }
+    return result;
+}
+
+} // namespace zerbrak::encoders

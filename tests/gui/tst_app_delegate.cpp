@@ -1,0 +1,193 @@
+#include "EditionConstants.h"
+#include "MainWindow.h"
+#include "ZerbrakAppDelegate.h"
+#include "glitch/ControlDefaults.h"
+#include "ui_MainWindow.h"
+#include "view/PictureView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace zerbrak;
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct Edition {
+    QString startImage;
+    QString endFormat;
+    QString version;
+};
+
+} // namespace
+
+class TestAppDelegate : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir_;
+
+    // A fresh window and controller, started up as the program starts them.
+    struct App {
+        MainWindow window;
+        ZerbrakAppDelegate delegate{window};
+        App() { delegate.applicationDidFinishLaunching(); }
+    };
+
+    QString writeInput(const QString& name, int size) {
+        const QString path = dir_.filePath(name);
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        for (int i = 0; i < size; ++i) {
+            file.putChar(static_cast<char>(i * 13));
+        }
+        return path;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(dir_.isValid()); }
+
+    void startUpValuesOfTheEdition() {
+        const Edition expected = edition::name == "second"
+                                     ? Edition{"Salt and Tinder.jpg", "jpg", "1.0"}
+                                     : Edition{"Zerbrak.png", "png", ""};
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        App app;
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+        const Session& session = app.delegate.session();
+
+        QCOMPARE(QFileInfo(session.inPath).fileName(), expected.startImage);
+        QVERIFY2(QFileInfo(session.inPath).isAbsolute() && QFileInfo::exists(session.inPath),
+                 qPrintable(session.inPath));
+        QCOMPARE(session.endFormat, expected.endFormat);
+        QCOMPARE(QString::fromUtf8(edition::aboutVersion), expected.version);
+        QVERIFY(!edition::aboutCopyright.empty());
+        QVERIFY(std::holds_alternative<FreeText>(session.trans_endFormat));
+        QVERIFY(std::get<FreeText>(session.trans_endFormat).text.isEmpty());
+        QVERIFY(session.globalNR >= static_cast<std::int32_t>(before) &&
+                session.globalNR <= static_cast<std::int32_t>(after));
+        QCOMPARE(session.tmr, 0);
+        QVERIFY(!app.delegate.imageView->image().isNull()); // the start image is shown
+    }
+
+    void controlsStartWithTheSharedDefaults() {
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        QCOMPARE(d.tf_randomSeed->text().toLongLong(), defaults::seed);
+        QCOMPARE(d.tf_from->text().toLongLong(), defaults::fromByte);
+        QCOMPARE(d.tf_to->text().toLongLong(), defaults::toByte);
+        QCOMPARE(d.bt_replace->isChecked(), defaults::replace);
+        QCOMPARE(d.sl_chance->value(), defaults::chance);
+        QCOMPARE(d.sl_chance->minimum(), 0);
+        QCOMPARE(d.sl_chance->maximum(), 100);
+        QCOMPARE(d.tf_numFrames->text().toLongLong(), defaults::numFrames);
+        QVERIFY(!d.bt_batch->isChecked());
+        QStringList titles;
+        for (int i = 0; i < d.popupbutton->count(); ++i) {
+            titles << d.popupbutton->itemText(i);
+        }
+        for (const char* title : {"PNG", "BMP", "JPG", "TIFF", "GIF", "JPG 2000"}) {
+            QVERIFY2(titles.contains(QLatin1String(title)), title);
+        }
+        QCOMPARE(titles.size(), 7);
+        QVERIFY(titles.indexOf(d.popupbutton->currentText()) == 0); // "keep format" first
+    }
+
+    void paramsReadFromControls() {
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        d.tf_from->setText("256");
+        d.tf_to->setText(" -1");
+        d.bt_replace->setChecked(true);
+        d.sl_chance->setValue(73);
+        const GlitchParams params = d.readGlitchParams();
+        QCOMPARE(params.fromByte, std::uint8_t{0});
+        QCOMPARE(params.toByte, std::uint8_t{255});
+        QVERIFY(params.replace);
+        QCOMPARE(params.chance, 73);
+    }
+
+    void reseedReproducesAPass_data() {
+        QTest::addColumn<QString>("seedText");
+        QTest::addColumn<QString>("sameAs");
+        QTest::newRow("same seed") << "77" << "77";
+        QTest::newRow("low 32 bits") << "4294967297" << "1";
+        QTest::newRow("minus one") << "-1" << "4294967295";
+        QTest::newRow("letters seed 0") << "abc" << "0";
+        QTest::newRow("letter then digits seed 0") << "x12" << "";
+    }
+    void reseedReproducesAPass() {
+        QFETCH(QString, seedText);
+        QFETCH(QString, sameAs);
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        d.session().inPath = writeInput("seeded.jpg", 40'000);
+        d.session().endFormat = "jpg";
+        d.sl_chance->setValue(20);
+        auto passWithSeed = [&](const QString& seed) {
+            d.tf_randomSeed->setText(seed);
+            QTest::mouseClick(app.window.ui().reseedButton, Qt::LeftButton);
+            return readFile(d.doGlitch(d.session().inPath, dir_.filePath("seeded.out")));
+        };
+        const QByteArray first = passWithSeed(seedText);
+        passWithSeed("31337"); // move the random source on in between
+        QCOMPARE(passWithSeed(sameAs), first);
+    }
+
+    void preserveChangesNothing() {
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        d.session().inPath = writeInput("keep.jpg", 10'000);
+        d.session().endFormat = "jpg";
+        QList<QByteArray> outputs;
+        for (const bool preserve : {false, true}) {
+            d.bt_preserve->setChecked(preserve);
+            d.InitilizeRandom();
+            outputs << readFile(d.doGlitch(d.session().inPath, dir_.filePath("keep.out")));
+        }
+        QCOMPARE(outputs[0], outputs[1]);
+    }
+
+    void failureAlertHasThePathAndOneButton() {
+        App app;
+        app.window.show();
+        ZerbrakAppDelegate& d = app.delegate;
+        d.session().inPath = writeInput("alert.jpg", 100);
+        const QString out = dir_.filePath("gone/<b>frame</b>.jpg");
+        QString title;
+        QString text;
+        QStringList buttons;
+        QTimer::singleShot(0, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            title = box->windowTitle();
+            text = box->text();
+            QVERIFY(box->textFormat() == Qt::PlainText);
+            for (QAbstractButton* button : box->buttons()) {
+                buttons << button->text();
+            }
+            box->buttons().first()->click();
+        });
+        QCOMPARE(d.doGlitch(d.session().inPath, out), out);
+        QCOMPARE(title, out);
+        QCOMPARE(text, out);
+        QCOMPARE(buttons, QStringList{"Open of testout for writing failed"});
+    }
+};
+
+QTEST_MAIN(TestAppDelegate)
+#include "tst_app_delegate.moc"

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <QImage>
+#include <QStringList>
+
+// A desktop that remembers what a run asked of it.
+class FakeDesktop final : public zerbrak::Desktop {
+public:
+    void showImage(const QImage& image) override {
+        shown.append(image);
+    }
+    void alertOutputFailed(const QString& outputPath) override { alerts.append(outputPath); }
+
+    QList<QImage> shown;
+    QStringList alerts;
+};

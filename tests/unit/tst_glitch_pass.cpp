@@ -1,0 +1,237 @@
+#include "EditionConstants.h"
+#include "FakeDesktop.h"
+#include "glitch/GlitchPass.h"
+#include "glitch/Session.h"
+#include "platform/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdint>
+#include <vector>
+
+using namespace zerbrak;
+
+namespace {
+
+QByteArray patterned(int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 31 + 7) & 0xFF);
+    }
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return file.readAll();
+}
+
+} // namespace
+
+class TestGlitchPass : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir dir_;
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    Session sessionFor(const QString& inPath, const QString& endFormat, std::uint32_t seed = 1) {
+        Session session;
+        session.inPath = inPath;
+        session.endFormat = endFormat;
+        session.random.reseed(seed);
+        return session;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(dir_.isValid()); }
+
+    void scatterChangesOnlyCandidates() {
+        const QByteArray input = patterned(20'000);
+        writeFile(path("photo.jpg"), input);
+        Session session = sessionFor(path("photo.jpg"), "jpg");
+        FakeDesktop desktop;
+        const QString written =
+            doGlitch(session, {0, 0, false, 0}, desktop, session.inPath, path("out.jpg"));
+        QCOMPARE(written, path("out.jpg"));
+        const QByteArray output = readFile(written);
+        QCOMPARE(output.size(), input.size());
+        int changed = 0;
+        for (int i = 0; i < input.size(); ++i) {
+            if (output[i] != input[i]) {
+                QVERIFY2(i >= 100 && i % 100 == 0, qPrintable(QString::number(i)));
+                ++changed;
+            }
+        }
+        QVERIFY(changed > 150); // chance 0 strikes every candidate
+        QVERIFY(desktop.alerts.isEmpty());
+    }
+
+    void logLinesInOrder_data() {
+        QTest::addColumn<QString>("endFormat");
+        QTest::addColumn<QString>("modeLine");
+        QTest::newRow("bmp") << "bmp" << "has bmp";
+        QTest::newRow("png") << "png" << "has png";
+        QTest::newRow("scatter logs no mode line") << "tiff" << "";
+    }
+    void logLinesInOrder() {
+        QFETCH(QString, endFormat);
+        QFETCH(QString, modeLine);
+        writeFile(path("in.any"), patterned(500));
+        Session session = sessionFor(path("in.any"), endFormat);
+        FakeDesktop desktop;
+        LogCapture log;
+        const QString out = path("100%s %n.out"); // a path with format characters is data
+        doGlitch(session, {}, desktop, session.inPath, out);
+        QStringList expected{"dostuff endFormat: " + endFormat, "dostuff inPath: " + path("in.any"),
+                             "dostuff outFileName: " + out};
+        if (!modeLine.isEmpty()) {
+            expected << modeLine;
+        }
+        QCOMPARE(log.lines(), expected);
+    }
+
+    void missingFolderAlertsAndReadsNothing() {
+        writeFile(path("keep.jpg"), patterned(1000));
+        Session session = sessionFor(path("keep.jpg"), "jpg", 77);
+        FakeDesktop desktop;
+        LogCapture log;
+        const QString out = path("no/such/folder/frame.jpg");
+        QCOMPARE(doGlitch(session, {0, 0, false, 0}, desktop, session.inPath, out), out);
+        QCOMPARE(desktop.alerts, QStringList{out});
+        QVERIFY(log.lines().isEmpty());
+        QCOMPARE(session.random.draw(), RandomSource(77).draw()); // nothing drawn
+        QCOMPARE(readFile(path("keep.jpg")), patterned(1000));
+        QVERIFY(!QFile::exists(out));
+    }
+
+    void outputThatIsAFolderAlerts() {
+        writeFile(path("x.jpg"), patterned(100));
+        QVERIFY(QDir(dir_.path()).mkpath("taken"));
+        Session session = sessionFor(path("x.jpg"), "jpg");
+        FakeDesktop desktop;
+        doGlitch(session, {}, desktop, session.inPath, path("taken"));
+        QCOMPARE(desktop.alerts, QStringList{path("taken")});
+    }
+
+    void bytesComeFromInPath() {
+        writeFile(path("a.jpg"), QByteArray(300, 'a'));
+        writeFile(path("b.jpg"), QByteArray(300, 'b'));
+        Session session = sessionFor(path("a.jpg"), "jpg");
+        FakeDesktop desktop;
+        doGlitch(session, {0, 0, false, 100}, desktop, path("b.jpg"), path("ab.jpg"));
+        QCOMPARE(readFile(path("ab.jpg")), QByteArray(300, 'a'));
+    }
+
+    void longerOutputIsReplaced() {
+        writeFile(path("short.jpg"), patterned(64));
+        writeFile(path("long.out"), QByteArray(10'000, 'x'));
+        Session session = sessionFor(path("short.jpg"), "jpg");
+        FakeDesktop desktop;
+        doGlitch(session, {0, 0, false, 100}, desktop, session.inPath, path("long.out"));
+        QCOMPARE(readFile(path("long.out")), patterned(64));
+    }
+
+    void shortInputs_data() {
+        QTest::addColumn<QString>("endFormat");
+        QTest::addColumn<int>("size");
+        QTest::newRow("30 bytes tiff unchanged") << "tiff" << 30;
+        QTest::newRow("30 bytes bmp unchanged") << "bmp" << 30;
+        QTest::newRow("empty png stays empty") << "png" << 0;
+        QTest::newRow("empty bmp stays empty") << "bmp" << 0;
+        QTest::newRow("empty jpg stays empty") << "jpg" << 0;
+    }
+    void shortInputs() {
+        QFETCH(QString, endFormat);
+        QFETCH(int, size);
+        const QByteArray input = QByteArray(size, '\n');
+        writeFile(path("short.in"), input);
+        Session session = sessionFor(path("short.in"), endFormat, 4);
+        FakeDesktop desktop;
+        doGlitch(session, {0, 0, false, 0}, desktop, session.inPath, path("short.out"));
+        QCOMPARE(readFile(path("short.out")), input);
+        QVERIFY(desktop.alerts.isEmpty());
+        QCOMPARE(session.random.draw(), RandomSource(4).draw());
+    }
+
+    void missingInputGivesEmptyOutput() {
+        Session session = sessionFor(path("never-written.jpg"), "jpg");
+        FakeDesktop desktop;
+        writeFile(path("stale.out"), "old");
+        doGlitch(session, {}, desktop, session.inPath, path("stale.out"));
+        QVERIFY(QFile::exists(path("stale.out")));
+        QCOMPARE(readFile(path("stale.out")), QByteArray());
+    }
+
+    void outputNamingTheInputKeepsItsBytes() {
+        const QByteArray input = patterned(4000);
+        writeFile(path("self.jpg"), input);
+        Session session = sessionFor(path("self.jpg"), "jpg");
+        FakeDesktop desktop;
+        doGlitch(session, {0, 0, false, 0}, desktop, session.inPath, path("self.jpg"));
+        const QByteArray output = readFile(path("self.jpg"));
+        QCOMPARE(output.size(), input.size());
+        QCOMPARE(output.left(100), input.left(100));
+        QVERIFY(output != input);
+    }
+
+    void lineBreakRewriteGrowsTheFile() {
+        QByteArray input = patterned(100);
+        input[50] = '\n';
+        input[60] = '\r';
+        writeFile(path("lines.bmp"), input);
+        Session session = sessionFor(path("lines.bmp"), "bmp");
+        FakeDesktop desktop;
+        doGlitch(session, {}, desktop, session.inPath, path("lines.out"));
+        // The pattern already holds a 0x0D at 58: three line breaks in all.
+        QCOMPARE(readFile(path("lines.out")).size(), input.size() + 3);
+    }
+
+    void reseedReproducesAPass_data() {
+        QTest::addColumn<QString>("endFormat");
+        QTest::newRow("strike") << "png";
+        QTest::newRow("scatter") << "jpg";
+    }
+    void reseedReproducesAPass() {
+        QFETCH(QString, endFormat);
+        writeFile(path("seed.in"), patterned(50'000));
+        Session session = sessionFor(path("seed.in"), endFormat);
+        session.endFormat = endFormat;
+        FakeDesktop desktop;
+        const GlitchParams params{0, 0, false, 10};
+        QList<QByteArray> outputs;
+        for (const std::int64_t seed : {std::int64_t{1}, std::int64_t{4294967297}, std::int64_t{2}}) {
+            reseed(session, seed);
+            doGlitch(session, params, desktop, session.inPath, path("seed.out"));
+            outputs << readFile(path("seed.out"));
+        }
+        QCOMPARE(outputs[0], outputs[1]); // only the low 32 bits of the seed count
+        QVERIFY(outputs[0] != outputs[2]);
+    }
+
+    void startSessionValues() {
+        Session session;
+        startSession(session, "/data/start.png", -1, 4294967296LL + 1234);
+        QCOMPARE(session.inPath, QString("/data/start.png"));
+        QCOMPARE(session.endFormat.toStdString(), std::string(edition::initialEndFormat));
+        QVERIFY(std::holds_alternative<FreeText>(session.trans_endFormat));
+        QCOMPARE(std::get<FreeText>(session.trans_endFormat).text, QString());
+        QCOMPARE(session.globalNR, 1234);
+        QCOMPARE(session.tmr, 0);
+        QCOMPARE(session.random.draw(), RandomSource(4294967295U).draw()); // -1 seeds 2^32-1
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGlitchPass)
+#include "tst_glitch_pass.moc"
