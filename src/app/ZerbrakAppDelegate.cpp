@@ -58,6 +58,8 @@ void ZerbrakAppDelegate::applicationDidFinishLaunching() {
     desktop_.showImage(decodeImageFile(session_.inPath).image);
 }
 
-void ZerbrakAppDelegate::InitilizeRandom() { reseed(session_, fieldNumber(tf_randomSeed)); }
+void ZerbrakAppDelegate::InitilizeRandom() {
+    reseed(session_, fieldNumber(tf_randomSeed));
+}
 
 } // namespace zerbrak

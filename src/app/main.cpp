@@ -11,7 +11,8 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Zerbrak"));
     QApplication::setOrganizationDomain(QStringLiteral("zerbrak.org"));
     QApplication::setDesktopFileName(QStringLiteral(ZERBRAK_APP_ID));
-    if (const QString icon = zerbrak::resourcePath(QStringLiteral(ZERBRAK_APP_ID), QStringLiteral("png"));
+    if (const QString icon =
+            zerbrak::resourcePath(QStringLiteral(ZERBRAK_APP_ID), QStringLiteral("png"));
         !icon.isEmpty()) {
         QApplication::setWindowIcon(QIcon(icon));
     }

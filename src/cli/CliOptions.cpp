@@ -6,10 +6,10 @@
 namespace zerbrak::cli {
 
 void addPassOptions(QCommandLineParser& parser) {
-    parser.addOption({QStringLiteral("seed"),
-                      QStringLiteral("Random seed; its low 32 bits count (default %1).")
-                          .arg(defaults::seed),
-                      QStringLiteral("N")});
+    parser.addOption(
+        {QStringLiteral("seed"),
+         QStringLiteral("Random seed; its low 32 bits count (default %1).").arg(defaults::seed),
+         QStringLiteral("N")});
     parser.addOption({QStringLiteral("from"),
                       QStringLiteral("Byte value to look for; its low 8 bits count (default %1).")
                           .arg(defaults::fromByte),
@@ -31,8 +31,8 @@ std::int64_t parseInteger(const QString& text, const QString& optionName) {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok, 10);
     if (!ok) {
-        throw UsageError{QStringLiteral("--%1 needs a whole number, not \"%2\"")
-                             .arg(optionName, text)};
+        throw UsageError{
+            QStringLiteral("--%1 needs a whole number, not \"%2\"").arg(optionName, text)};
     }
     return value;
 }

@@ -4,7 +4,6 @@
 
 #include <QCommandLineParser>
 #include <QString>
-
 #include <cstdint>
 #include <optional>
 

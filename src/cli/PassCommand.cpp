@@ -5,7 +5,6 @@
 #include "platform/TextValues.h"
 
 #include <QFileInfo>
-
 #include <cstdio>
 
 namespace zerbrak::cli {
@@ -42,10 +41,10 @@ int runPass(const QStringList& arguments) {
 
     Session session;
     session.inPath = files[0];
-    session.endFormat = parser.isSet(QStringLiteral("format"))
-                            ? parser.value(QStringLiteral("format"))
-                            : QString::fromStdString(std::string(
-                                  pathExtension(session.inPath.toStdString())));
+    session.endFormat =
+        parser.isSet(QStringLiteral("format"))
+            ? parser.value(QStringLiteral("format"))
+            : QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
     reseed(session, readSeed(parser));
 
     if (!QFileInfo(session.inPath).isReadable()) {

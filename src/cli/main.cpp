@@ -2,7 +2,6 @@
 #include "Commands.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 namespace {

@@ -18,6 +18,11 @@ public:
         return static_cast<std::uint32_t>((static_cast<u128>(lowBits) * divisor_) >> 64U);
     }
 
+    // dividend % divisor == 0, with one multiplication.
+    constexpr bool divides(std::uint32_t dividend) const {
+        return magic_ * dividend <= magic_ - 1U;
+    }
+
 private:
     std::uint64_t divisor_;
     std::uint64_t magic_;

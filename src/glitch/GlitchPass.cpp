@@ -7,7 +7,6 @@
 #include "platform/Log.h"
 
 #include <QSaveFile>
-
 #include <vector>
 
 namespace zerbrak {

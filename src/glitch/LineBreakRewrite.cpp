@@ -13,50 +13,51 @@
 namespace zerbrak {
 namespace {
 
-// How many bytes each input byte becomes; 0 marks "not special" for the fast path.
-constexpr std::array<std::uint8_t, 256> specialWidth = [] {
-    std::array<std::uint8_t, 256> table{};
-    table[0x07] = 1; // bell becomes a space
-    table[0x0A] = 2;
-    table[0x0B] = 2;
-    table[0x0D] = 2;
+// What each input byte is written as: its first output byte, and how many bytes it becomes
+// (a line break becomes CR LF, a bell a space, everything else itself).
+struct Rewrite {
+    std::array<std::uint8_t, 256> first{};
+    std::array<std::uint8_t, 256> width{};
+};
+
+constexpr Rewrite rewriteTable = [] {
+    Rewrite table;
+    for (unsigned b = 0; b < 256; ++b) {
+        table.first[b] = static_cast<std::uint8_t>(b);
+        table.width[b] = 1;
+    }
+    table.first[0x07] = 0x20;
+    for (const unsigned lineBreak : {0x0AU, 0x0BU, 0x0DU}) {
+        table.first[lineBreak] = 0x0D;
+        table.width[lineBreak] = 2;
+    }
     return table;
 }();
 
 inline std::size_t emit(std::uint8_t byte, std::uint8_t* out) {
-    switch (byte) {
-    case 0x07:
-        out[0] = 0x20;
-        return 1;
-    case 0x0A:
-    case 0x0B:
-    case 0x0D:
-        out[0] = 0x0D;
+    out[0] = rewriteTable.first[byte];
+    if (rewriteTable.width[byte] == 2) {
         out[1] = 0x0A;
         return 2;
-    default:
-        out[0] = byte;
-        return 1;
     }
+    return 1;
 }
 
 #if defined(__SSE2__)
 // Bit j set when byte j of the block is one the rewrite touches.
 inline unsigned specialMask(__m128i block) {
-    const __m128i hits = _mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(0x07)),
-                     _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0A))),
-        _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(0x0B)),
-                     _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0D))));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(0x07)),
+                                                   _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0A))),
+                                      _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(0x0B)),
+                                                   _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0D))));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 
 // Line breaks only (0x0A, 0x0B, 0x0D): the bytes that grow the output.
 inline unsigned growingMask(__m128i block) {
-    const __m128i hits =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(0x0A)),
-                                  _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0B))),
-                     _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0D)));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(0x0A)),
+                                                   _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0B))),
+                                      _mm_cmpeq_epi8(block, _mm_set1_epi8(0x0D)));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 #endif
@@ -78,7 +79,7 @@ std::size_t lineBreakRewriteLength(std::span<const std::uint8_t> input) {
     }
 #endif
     for (; r < size; ++r) {
-        extra += specialWidth[data[r]] == 2 ? 1U : 0U;
+        extra += rewriteTable.width[data[r]] - 1U;
     }
     return size + extra;
 }
@@ -98,21 +99,30 @@ std::size_t lineBreakRewrite(std::span<const std::uint8_t> input, std::span<std:
     std::size_t r = headerGuard;
     std::size_t w = headerGuard;
 #if defined(__SSE2__)
-    // Sixteen input bytes always make at least sixteen output bytes, so the unaligned store
-    // of a whole block never runs past the exactly sized output.
-    for (; r + 16 <= size; r += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + r));
-        const unsigned mask = specialMask(block);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w), block);
-        if (mask == 0) {
-            w += 16;
-            continue;
+    // Blocks of sixteen, copied whole when they hold nothing to rewrite. In a block that does,
+    // the runs between rewritten bytes are moved with sixteen-byte copies that may reach past
+    // the run; the next store overwrites the excess. Keeping a further sixteen input bytes in
+    // hand means those copies never read past the input nor write past the exactly sized
+    // output (sixteen more input bytes always make at least sixteen more output bytes).
+    for (; r + 32 <= size; r += 16) {
+        const std::uint8_t* block = in + r;
+        unsigned mask = specialMask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)));
+        std::size_t run = 0;
+        while (mask != 0) {
+            const auto special = static_cast<std::size_t>(__builtin_ctz(mask));
+            mask &= mask - 1;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + run)));
+            w += special - run;
+            // Branch-free: the second byte is always stored, and kept only for a line break.
+            out[w] = rewriteTable.first[block[special]];
+            out[w + 1] = 0x0A;
+            w += rewriteTable.width[block[special]];
+            run = special + 1;
         }
-        const auto first = static_cast<std::size_t>(__builtin_ctz(mask));
-        w += first;
-        for (std::size_t j = first; j < 16; ++j) {
-            w += emit(in[r + j], out + w);
-        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + w),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + run)));
+        w += 16 - run;
     }
 #endif
     for (; r < size; ++r) {

@@ -59,11 +59,15 @@ void replaceAndScatter(std::span<std::uint8_t> buffer, const GlitchParams& param
 
     const FastModulo odds(static_cast<std::uint32_t>(params.chance) + 1U);
     const std::size_t firstCandidate = (headerGuard + spacing - 1) / spacing * spacing;
+    // A local copy of the generator stays in registers; through the reference, every byte
+    // stored would force its state back out to memory (a byte store may alias anything).
+    RandomSource local = random;
     for (std::size_t i = firstCandidate; i < size; i += spacing) {
-        if (odds(random.draw()) == 0) {
-            data[i] = static_cast<std::uint8_t>(random.draw() & 0xFFU);
+        if (odds.divides(local.draw())) {
+            data[i] = static_cast<std::uint8_t>(local.draw() & 0xFFU);
         }
     }
+    random = local;
 }
 
 } // namespace zerbrak

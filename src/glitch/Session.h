@@ -4,7 +4,6 @@
 #include "TranscodeTarget.h"
 
 #include <QString>
-
 #include <cstdint>
 
 namespace zerbrak {

@@ -1,7 +1,6 @@
 #include "Log.h"
 
 #include <QByteArray>
-
 #include <cstdio>
 #include <mutex>
 #include <syslog.h>
@@ -55,8 +54,12 @@ LogCapture::~LogCapture() {
     state.hook = previous_;
 }
 
-QStringList LogCapture::lines() const { return lines_; }
+QStringList LogCapture::lines() const {
+    return lines_;
+}
 
-void LogCapture::clear() { lines_.clear(); }
+void LogCapture::clear() {
+    lines_.clear();
+}
 
 } // namespace zerbrak

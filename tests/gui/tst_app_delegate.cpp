@@ -124,11 +124,16 @@ private slots:
     void reseedReproducesAPass_data() {
         QTest::addColumn<QString>("seedText");
         QTest::addColumn<QString>("sameAs");
-        QTest::newRow("same seed") << "77" << "77";
-        QTest::newRow("low 32 bits") << "4294967297" << "1";
-        QTest::newRow("minus one") << "-1" << "4294967295";
-        QTest::newRow("letters seed 0") << "abc" << "0";
-        QTest::newRow("letter then digits seed 0") << "x12" << "";
+        QTest::newRow("same seed") << "77"
+                                   << "77";
+        QTest::newRow("low 32 bits") << "4294967297"
+                                     << "1";
+        QTest::newRow("minus one") << "-1"
+                                   << "4294967295";
+        QTest::newRow("letters seed 0") << "abc"
+                                        << "0";
+        QTest::newRow("letter then digits seed 0") << "x12"
+                                                   << "";
     }
     void reseedReproducesAPass() {
         QFETCH(QString, seedText);

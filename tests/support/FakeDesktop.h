@@ -8,9 +8,7 @@
 // A desktop that remembers what a run asked of it.
 class FakeDesktop final : public zerbrak::Desktop {
 public:
-    void showImage(const QImage& image) override {
-        shown.append(image);
-    }
+    void showImage(const QImage& image) override { shown.append(image); }
     void alertOutputFailed(const QString& outputPath) override { alerts.append(outputPath); }
 
     QList<QImage> shown;

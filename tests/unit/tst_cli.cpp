@@ -59,8 +59,8 @@ private slots:
         const QStringList options{"--seed", "9", "--chance", "0"};
         const Run first = runCli(QStringList{"pass", path("in.jpg"), path("a.jpg")} + options);
         const Run second = runCli(QStringList{"pass", path("in.jpg"), path("b.jpg")} + options);
-        const Run other = runCli({"pass", path("in.jpg"), path("c.jpg"), "--seed", "10",
-                                  "--chance", "0"});
+        const Run other =
+            runCli({"pass", path("in.jpg"), path("c.jpg"), "--seed", "10", "--chance", "0"});
         QCOMPARE(first.exitCode, 0);
         QCOMPARE(second.exitCode, 0);
         QCOMPARE(readFile(path("a.jpg")), readFile(path("b.jpg")));
@@ -83,8 +83,10 @@ private slots:
         QTest::addColumn<bool>("grows");
         QTest::newRow("bmp extension rewrites") << "lines.bmp" << QStringList{} << true;
         QTest::newRow("BMP extension scatters") << "lines.BMP" << QStringList{} << false;
-        QTest::newRow("--format bmp rewrites") << "lines.dat" << QStringList{"--format", "bmp"} << true;
-        QTest::newRow("--format overrides") << "lines2.bmp" << QStringList{"--format", "jpg"} << false;
+        QTest::newRow("--format bmp rewrites")
+            << "lines.dat" << QStringList{"--format", "bmp"} << true;
+        QTest::newRow("--format overrides")
+            << "lines2.bmp" << QStringList{"--format", "jpg"} << false;
     }
     void formatPicksTheMode() {
         QFETCH(QString, inputName);
@@ -105,11 +107,16 @@ private slots:
         QTest::newRow("no files") << QStringList{"pass"} << "INPUT and an OUTPUT";
         QTest::newRow("one file") << QStringList{"pass", in} << "INPUT and an OUTPUT";
         QTest::newRow("three files") << QStringList{"pass", in, "b", "c"} << "one INPUT";
-        QTest::newRow("chance above 100") << QStringList{"pass", in, "o", "--chance", "101"} << "--chance";
-        QTest::newRow("chance below 0") << QStringList{"pass", in, "o", "--chance", "-1"} << "--chance";
-        QTest::newRow("chance not a number") << QStringList{"pass", in, "o", "--chance", "half"} << "--chance";
-        QTest::newRow("seed not a number") << QStringList{"pass", in, "o", "--seed", "12x"} << "--seed";
-        QTest::newRow("from not a number") << QStringList{"pass", in, "o", "--from", "0x10"} << "--from";
+        QTest::newRow("chance above 100")
+            << QStringList{"pass", in, "o", "--chance", "101"} << "--chance";
+        QTest::newRow("chance below 0")
+            << QStringList{"pass", in, "o", "--chance", "-1"} << "--chance";
+        QTest::newRow("chance not a number")
+            << QStringList{"pass", in, "o", "--chance", "half"} << "--chance";
+        QTest::newRow("seed not a number")
+            << QStringList{"pass", in, "o", "--seed", "12x"} << "--seed";
+        QTest::newRow("from not a number")
+            << QStringList{"pass", in, "o", "--from", "0x10"} << "--from";
         QTest::newRow("unknown option") << QStringList{"pass", in, "o", "--loud"} << "loud";
         QTest::newRow("missing option value") << QStringList{"pass", in, "o", "--to"} << "to";
     }
@@ -147,7 +154,8 @@ private slots:
         QVERIFY(top.out.contains("pass INPUT OUTPUT"));
         const Run pass = runCli({"pass", "--help"});
         QCOMPARE(pass.exitCode, 0);
-        for (const char* option : {"--format", "--seed", "--from", "--to", "--replace", "--chance"}) {
+        for (const char* option :
+             {"--format", "--seed", "--from", "--to", "--replace", "--chance"}) {
             QVERIFY2(pass.out.contains(QLatin1String(option)), option);
         }
     }

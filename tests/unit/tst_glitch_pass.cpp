@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <cstdint>
 #include <vector>
 
@@ -81,9 +80,12 @@ private slots:
     void logLinesInOrder_data() {
         QTest::addColumn<QString>("endFormat");
         QTest::addColumn<QString>("modeLine");
-        QTest::newRow("bmp") << "bmp" << "has bmp";
-        QTest::newRow("png") << "png" << "has png";
-        QTest::newRow("scatter logs no mode line") << "tiff" << "";
+        QTest::newRow("bmp") << "bmp"
+                             << "has bmp";
+        QTest::newRow("png") << "png"
+                             << "has png";
+        QTest::newRow("scatter logs no mode line") << "tiff"
+                                                   << "";
     }
     void logLinesInOrder() {
         QFETCH(QString, endFormat);
@@ -211,7 +213,8 @@ private slots:
         FakeDesktop desktop;
         const GlitchParams params{0, 0, false, 10};
         QList<QByteArray> outputs;
-        for (const std::int64_t seed : {std::int64_t{1}, std::int64_t{4294967297}, std::int64_t{2}}) {
+        for (const std::int64_t seed :
+             {std::int64_t{1}, std::int64_t{4294967297}, std::int64_t{2}}) {
             reseed(session, seed);
             doGlitch(session, params, desktop, session.inPath, path("seed.out"));
             outputs << readFile(path("seed.out"));

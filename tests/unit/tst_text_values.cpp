@@ -1,7 +1,6 @@
 #include "platform/TextValues.h"
 
 #include <QTest>
-
 #include <cstdint>
 #include <limits>
 
@@ -48,14 +47,22 @@ private slots:
     void pathExtension_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("extension");
-        QTest::newRow("simple") << "/home/a/photo.jpg" << "jpg";
-        QTest::newRow("case kept") << "/home/a/Photo.PNG" << "PNG";
-        QTest::newRow("last dot") << "archive.tar.gz" << "gz";
-        QTest::newRow("no dot") << "/home/a/picture" << "";
-        QTest::newRow("dots only in folders") << "/home/a.b/c.d/picture" << "";
-        QTest::newRow("trailing slash") << "/home/a/pic.tiff/" << "tiff";
-        QTest::newRow("ends in a dot") << "name." << "";
-        QTest::newRow("spaces") << "/x/Salt and Tinder.jpg" << "jpg";
+        QTest::newRow("simple") << "/home/a/photo.jpg"
+                                << "jpg";
+        QTest::newRow("case kept") << "/home/a/Photo.PNG"
+                                   << "PNG";
+        QTest::newRow("last dot") << "archive.tar.gz"
+                                  << "gz";
+        QTest::newRow("no dot") << "/home/a/picture"
+                                << "";
+        QTest::newRow("dots only in folders") << "/home/a.b/c.d/picture"
+                                              << "";
+        QTest::newRow("trailing slash") << "/home/a/pic.tiff/"
+                                        << "tiff";
+        QTest::newRow("ends in a dot") << "name."
+                                       << "";
+        QTest::newRow("spaces") << "/x/Salt and Tinder.jpg"
+                                << "jpg";
     }
     void pathExtension() {
         QFETCH(QString, path);
