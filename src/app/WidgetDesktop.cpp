@@ -1,7 +1,9 @@
 #include "WidgetDesktop.h"
 
+#include "platform/Reveal.h"
 #include "view/PictureView.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -9,6 +11,8 @@ namespace zerbrak {
 
 WidgetDesktop::WidgetDesktop(QWidget& window, PictureView& imageView)
     : window_(&window), imageView_(&imageView) {}
+
+WidgetDesktop::~WidgetDesktop() = default;
 
 void WidgetDesktop::showImage(const QImage& image) {
     imageView_->setImage(image);
@@ -27,6 +31,46 @@ void WidgetDesktop::alertOutputFailed(const QString& outputPath) {
     alert.setDefaultButton(button);
     alert.setEscapeButton(button);
     alert.exec();
+}
+
+bool WidgetDesktop::seriesProgress(int frame, int frames, int attempt) {
+    if (frames <= 1) {
+        // One frame is over in a moment; a dialog would only flash.
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return true;
+    }
+    if (!progress_) {
+        progress_ = std::make_unique<QProgressDialog>(window_);
+        progress_->setObjectName(QStringLiteral("seriesProgress"));
+        progress_->setWindowTitle(QStringLiteral("Glitching"));
+        progress_->setWindowModality(Qt::WindowModal);
+        progress_->setMinimumDuration(0);
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        progress_->setRange(0, frames);
+    }
+    if (progress_->wasCanceled()) {
+        return false;
+    }
+    progress_->setLabelText(attempt == 0
+                                ? QStringLiteral("Frame %1 of %2").arg(frame + 1).arg(frames)
+                                : QStringLiteral("Frame %1 of %2, attempt %3 of 11")
+                                      .arg(frame + 1)
+                                      .arg(frames)
+                                      .arg(attempt + 1));
+    progress_->setValue(frame);
+    // Repaint the frame just shown and let Cancel through; the dialog keeps the window's
+    // other controls out of reach meanwhile.
+    QApplication::processEvents();
+    return !progress_->wasCanceled();
+}
+
+void WidgetDesktop::seriesFinished() {
+    progress_.reset();
+}
+
+void WidgetDesktop::revealFolder(const QString& folderPath) {
+    revealInFileManager(folderPath);
 }
 
 } // namespace zerbrak

@@ -4,11 +4,15 @@
 #include "MainWindow.h"
 #include "codec/Decode.h"
 #include "glitch/GlitchPass.h"
+#include "glitch/TranscodeChange.h"
 #include "platform/Resources.h"
 #include "platform/TextValues.h"
+#include "runs/FrameSeries.h"
+#include "runs/OutputFolder.h"
 #include "ui_MainWindow.h"
 
 #include <QDateTime>
+#include <QDir>
 
 namespace zerbrak {
 namespace {
@@ -35,6 +39,20 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
     connect(ui.actionReseed, &QAction::triggered, this, &ZerbrakAppDelegate::InitilizeRandom);
     connect(ui.reseedButton, &QPushButton::clicked, this, &ZerbrakAppDelegate::InitilizeRandom);
     connect(ui.actionQuit, &QAction::triggered, &mainWindow, &QWidget::close);
+
+    connect(ui.actionGlitch, &QAction::triggered, this, &ZerbrakAppDelegate::DoStuff);
+    connect(ui.glitchButton, &QPushButton::clicked, ui.actionGlitch, &QAction::trigger);
+    connect(ui.actionRevealOutput, &QAction::triggered, this,
+            &ZerbrakAppDelegate::OpenOutputFolder);
+    connect(ui.revealButton, &QPushButton::clicked, ui.actionRevealOutput, &QAction::trigger);
+    connect(ui.popupbutton, &QComboBox::activated, this, &ZerbrakAppDelegate::TRANSCODEchange);
+    for (QWidget* control :
+         {static_cast<QWidget*>(ui.glitchButton), static_cast<QWidget*>(ui.revealButton),
+          static_cast<QWidget*>(ui.popupbutton)}) {
+        control->setEnabled(true);
+    }
+    ui.actionGlitch->setEnabled(true);
+    ui.actionRevealOutput->setEnabled(true);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -60,6 +78,22 @@ void ZerbrakAppDelegate::applicationDidFinishLaunching() {
 
 void ZerbrakAppDelegate::InitilizeRandom() {
     reseed(session_, fieldNumber(tf_randomSeed));
+}
+
+void ZerbrakAppDelegate::DoStuff() {
+    const std::int32_t frameCount =
+        bt_batch->checkState() != Qt::Unchecked ? low32Signed(fieldNumber(tf_numFrames)) : 1;
+    runFrameSeries(session_, readGlitchParams(), frameCount, QDir::homePath(), desktop_);
+}
+
+void ZerbrakAppDelegate::OpenOutputFolder() {
+    const QString home = QDir::homePath();
+    ensureOutputFolder(home);
+    desktop_.revealFolder(outputFolderPath(home));
+}
+
+void ZerbrakAppDelegate::TRANSCODEchange() {
+    transcodeChange(session_, popupbutton->currentText());
 }
 
 } // namespace zerbrak

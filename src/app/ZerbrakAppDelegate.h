@@ -41,7 +41,7 @@ public:
     QComboBox* const popupbutton;
 
     Session& session() { return session_; }
-    Desktop& desktop() { return desktop_; }
+    WidgetDesktop& desktop() { return desktop_; }
 
     // The pass parameters as the controls hold them now.
     GlitchParams readGlitchParams() const;
@@ -52,6 +52,9 @@ public:
 public slots:
     void applicationDidFinishLaunching();
     void InitilizeRandom();
+    void DoStuff();
+    void OpenOutputFolder();
+    void TRANSCODEchange();
 
 private:
     void wireActions(MainWindow& mainWindow);

@@ -10,4 +10,9 @@ void CliDesktop::alertOutputFailed(const QString& outputPath) {
                  outputPath.toLocal8Bit().constData());
 }
 
+void CliDesktop::frameKept(const QString& path) {
+    std::printf("%s\n", path.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
 } // namespace zerbrak

@@ -10,6 +10,7 @@ class CliDesktop final : public Desktop {
 public:
     void showImage(const QImage& /*image*/) override {}
     void alertOutputFailed(const QString& outputPath) override;
+    void frameKept(const QString& path) override;
 
     bool outputFailed() const { return outputFailed_; }
 

@@ -1,6 +1,8 @@
 #include "CliOptions.h"
 
 #include "glitch/ControlDefaults.h"
+#include "glitch/FormatTable.h"
+#include "glitch/TranscodeChange.h"
 #include "platform/TextValues.h"
 
 namespace zerbrak::cli {
@@ -56,6 +58,43 @@ GlitchParams readPassOptions(const QCommandLineParser& parser) {
     }
     params.chance = static_cast<std::int32_t>(chance);
     return params;
+}
+
+} // namespace zerbrak::cli
+
+namespace zerbrak::cli {
+
+namespace {
+
+QString transcodeTitles() {
+    QStringList titles;
+    for (const FormatRow& row : formatTable) {
+        titles << QStringLiteral("\"%1\"").arg(QLatin1String(row.title));
+    }
+    return titles.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+void addTranscodeOption(QCommandLineParser& parser) {
+    parser.addOption({QStringLiteral("transcode"),
+                      QStringLiteral("Re-encode the input before every pass, as the window's "
+                                     "format pop-up does: one of %1.")
+                          .arg(transcodeTitles()),
+                      QStringLiteral("TITLE")});
+}
+
+void applyTranscode(const QCommandLineParser& parser, Session& session) {
+    const QString name = QStringLiteral("transcode");
+    if (!parser.isSet(name)) {
+        return;
+    }
+    const QString title = parser.value(name);
+    if (rowForTitle(title) == nullptr) {
+        throw UsageError{QStringLiteral("--transcode takes one of %1, not \"%2\"")
+                             .arg(transcodeTitles(), title)};
+    }
+    transcodeChange(session, title);
 }
 
 } // namespace zerbrak::cli

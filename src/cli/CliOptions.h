@@ -1,6 +1,7 @@
 #pragma once
 
 #include "glitch/CorruptionModes.h"
+#include "glitch/Session.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -25,6 +26,11 @@ void addPassOptions(QCommandLineParser& parser);
 // Reads them, with the window's first control values for those left out.
 GlitchParams readPassOptions(const QCommandLineParser& parser);
 std::int64_t readSeed(const QCommandLineParser& parser);
+
+// Adds --transcode TITLE; applyTranscode picks it as the format pop-up would, and refuses a
+// title that is none of the six.
+void addTranscodeOption(QCommandLineParser& parser);
+void applyTranscode(const QCommandLineParser& parser, Session& session);
 
 // A whole decimal number, optionally signed; anything else is a UsageError naming the option.
 std::int64_t parseInteger(const QString& text, const QString& optionName);

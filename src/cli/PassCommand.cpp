@@ -24,6 +24,7 @@ int runPass(const QStringList& arguments) {
                                      "dot, case-sensitive (default: INPUT's extension)."),
                       QStringLiteral("EXT")});
     addPassOptions(parser);
+    addTranscodeOption(parser);
 
     if (!parser.parse(arguments)) {
         throw UsageError{parser.errorText()};
@@ -46,6 +47,7 @@ int runPass(const QStringList& arguments) {
             ? parser.value(QStringLiteral("format"))
             : QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
     reseed(session, readSeed(parser));
+    applyTranscode(parser, session);
 
     if (!QFileInfo(session.inPath).isReadable()) {
         std::fprintf(stderr, "zerbrak-cli: cannot read the input file %s\n",

@@ -11,9 +11,15 @@ constexpr const char* usage =
     "Damages image files the way the Zerbrak window does, for scripting.\n"
     "\n"
     "Commands:\n"
-    "  pass INPUT OUTPUT [--format EXT] [--seed N] [--from B] [--to B] [--replace]\n"
-    "       [--chance C]\n"
+    "  pass INPUT OUTPUT [--format EXT] [--transcode TITLE] [--seed N] [--from B]\n"
+    "       [--to B] [--replace] [--chance C]\n"
     "      One glitch pass from INPUT into OUTPUT; prints the path written.\n"
+    "  frames [INPUT] [--count N] [--transcode TITLE] [pass options]\n"
+    "      A frame series into ~/Documents/zerbrak/, as the window's Glitch button\n"
+    "      makes it; INPUT defaults to the start image. Prints each kept frame.\n"
+    "  check FILE...\n"
+    "      Decodes each FILE as the window would: 'ok WxH', 'partial WxH' or\n"
+    "      'undecodable: REASON'. Exit code 1 when any gave no picture.\n"
     "\n"
     "'zerbrak-cli COMMAND --help' describes a command's options.\n"
     "Log lines go to stderr. Exit codes: 0 done, 1 a file could not be read or\n"
@@ -35,6 +41,12 @@ int main(int argc, char* argv[]) {
     try {
         if (command == QLatin1String("pass")) {
             return zerbrak::cli::runPass(arguments);
+        }
+        if (command == QLatin1String("frames")) {
+            return zerbrak::cli::runFrames(arguments);
+        }
+        if (command == QLatin1String("check")) {
+            return zerbrak::cli::runCheck(arguments);
         }
         throw zerbrak::cli::UsageError{command.isEmpty()
                                            ? QStringLiteral("no command given")

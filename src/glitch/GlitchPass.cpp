@@ -36,8 +36,8 @@ std::vector<std::uint8_t> damage(std::vector<std::uint8_t> bytes, const QString&
 
 } // namespace
 
-QString doGlitch(Session& session, const GlitchParams& params, Desktop& desktop,
-                 const QString& inputPath, const QString& outName) {
+PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
+                         const QString& inputPath, const QString& outName) {
     QString outputPath = outName;
     transcodeStep(session, desktop, inputPath, outputPath);
 
@@ -48,7 +48,7 @@ QString doGlitch(Session& session, const GlitchParams& params, Desktop& desktop,
     output.setDirectWriteFallback(false);
     if (!output.open(QIODevice::WriteOnly)) {
         desktop.alertOutputFailed(outputPath);
-        return outputPath;
+        return {outputPath, true};
     }
 
     std::vector<std::uint8_t> bytes = readFileBytes(session.inPath);
@@ -66,8 +66,9 @@ QString doGlitch(Session& session, const GlitchParams& params, Desktop& desktop,
     }
     if (!output.commit() || !written) {
         desktop.alertOutputFailed(outputPath);
+        return {outputPath, true};
     }
-    return outputPath;
+    return {outputPath, false};
 }
 
 } // namespace zerbrak

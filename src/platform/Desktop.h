@@ -17,6 +17,18 @@ public:
     // The modal alert of a pass whose output could not be opened, written or closed.
     virtual void alertOutputFailed(const QString& outputPath) = 0;
 
+    // Progress of a frame series of `frames` frames: `frame` counts from 0, `attempt` is the
+    // pass about to run for it (0 for the first, up to 10 retries). Returning false cancels
+    // the series before that pass. The default never cancels.
+    virtual bool seriesProgress(int /*frame*/, int /*frames*/, int /*attempt*/) { return true; }
+    virtual void seriesFinished() {}
+
+    // A frame series kept the decodable frame at `path`.
+    virtual void frameKept(const QString& /*path*/) {}
+
+    // Show `folderPath` in the file manager.
+    virtual void revealFolder(const QString& /*folderPath*/) {}
+
 protected:
     Desktop() = default;
     Desktop(const Desktop&) = default;

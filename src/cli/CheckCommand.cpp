@@ -1,0 +1,48 @@
+#include "CliOptions.h"
+#include "Commands.h"
+#include "codec/Decode.h"
+
+#include <cstdio>
+
+namespace zerbrak::cli {
+
+int runCheck(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Decodes each FILE as the window would and prints a line for it: its "
+                       "path, a tab, then\n'ok WxH', 'partial WxH' or 'undecodable: REASON'."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("check"), QStringLiteral("The command."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to decode."),
+                                 QStringLiteral("FILE..."));
+    if (!parser.parse(arguments)) {
+        throw UsageError{parser.errorText()};
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return exitOk;
+    }
+    const QStringList files = parser.positionalArguments().mid(1);
+    if (files.isEmpty()) {
+        throw UsageError{QStringLiteral("check needs at least one FILE")};
+    }
+    bool allDecoded = true;
+    for (const QString& file : files) {
+        const DecodeResult result = decodeImageFile(file);
+        QString verdict;
+        if (result.isValid()) {
+            verdict = QStringLiteral("%1 %2x%3")
+                          .arg(result.partial ? QStringLiteral("partial") : QStringLiteral("ok"))
+                          .arg(result.image.width())
+                          .arg(result.image.height());
+        } else {
+            allDecoded = false;
+            verdict = QStringLiteral("undecodable: ") +
+                      (result.message.isEmpty() ? QStringLiteral("no picture") : result.message);
+        }
+        std::printf("%s\t%s\n", file.toLocal8Bit().constData(), verdict.toUtf8().constData());
+    }
+    return allDecoded ? exitOk : exitFileError;
+}
+
+} // namespace zerbrak::cli

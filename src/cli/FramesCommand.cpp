@@ -1,0 +1,77 @@
+#include "CliDesktop.h"
+#include "CliOptions.h"
+#include "Commands.h"
+#include "EditionConstants.h"
+#include "platform/Resources.h"
+#include "platform/TextValues.h"
+#include "runs/FrameSeries.h"
+#include "runs/OutputFolder.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace zerbrak::cli {
+
+int runFrames(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs one frame series into ~/Documents/zerbrak/, as the window's Glitch button does:\n"
+        "every frame damages INPUT anew; a frame that does not decode is damaged again up to\n"
+        "10 more times. Frames are named <run><frame>.<format>. Prints each kept frame."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("frames"), QStringLiteral("The command."));
+    parser.addPositionalArgument(QStringLiteral("INPUT"),
+                                 QStringLiteral("Image to damage (default: the start image)."),
+                                 QStringLiteral("[INPUT]"));
+    parser.addOption({QStringLiteral("count"),
+                      QStringLiteral("Number of frames (default: one frame)."),
+                      QStringLiteral("N")});
+    addPassOptions(parser);
+    addTranscodeOption(parser);
+
+    if (!parser.parse(arguments)) {
+        throw UsageError{parser.errorText()};
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return exitOk;
+    }
+    const QStringList inputs = parser.positionalArguments().mid(1);
+    if (inputs.size() > 1) {
+        throw UsageError{QStringLiteral("frames takes at most one INPUT")};
+    }
+    const GlitchParams params = readPassOptions(parser);
+    const std::int32_t frameCount =
+        parser.isSet(QStringLiteral("count"))
+            ? low32Signed(
+                  parseInteger(parser.value(QStringLiteral("count")), QStringLiteral("count")))
+            : 1;
+
+    Session session;
+    const QString startImage = resourcePath(QString::fromUtf8(edition::startImageName),
+                                            QString::fromUtf8(edition::startImageType));
+    startSession(session, startImage, readSeed(parser), QDateTime::currentSecsSinceEpoch());
+    if (!inputs.isEmpty()) {
+        session.inPath = QFileInfo(inputs[0]).absoluteFilePath();
+        session.endFormat =
+            QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
+    }
+    applyTranscode(parser, session);
+    if (!QFileInfo(session.inPath).isReadable()) {
+        std::fprintf(stderr, "zerbrak-cli: cannot read the input file %s\n",
+                     session.inPath.toLocal8Bit().constData());
+        return exitFileError;
+    }
+
+    CliDesktop desktop;
+    const QString home = QDir::homePath();
+    const FrameSeriesSummary summary = runFrameSeries(session, params, frameCount, home, desktop);
+    std::fprintf(stderr, "zerbrak-cli: %d of %d frames kept, %d given up, in %s\n", summary.kept,
+                 std::max(frameCount, 0), summary.givenUp,
+                 outputFolderPath(home).toLocal8Bit().constData());
+    return summary.outputFailed ? exitFileError : exitOk;
+}
+
+} // namespace zerbrak::cli

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "glitch/CorruptionModes.h"
+#include "glitch/Session.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace zerbrak {
+
+class Desktop;
+
+// A frame that does not decode is damaged again, up to this many times, then given up.
+inline constexpr int maxRetries = 10;
+
+struct FrameSeriesSummary {
+    int kept = 0;              // frames that decoded and were shown
+    int givenUp = 0;           // frames that never decoded in 1 + maxRetries passes
+    int passes = 0;            // glitch passes run
+    bool cancelled = false;    // the desktop asked to stop
+    bool outputFailed = false; // a pass could not write its output; the series stopped there
+};
+
+// Runs one frame series of `frameCount` frames into the output folder under `home`: raises the
+// run number, and for every frame damages session.inPath anew, decodes the result and shows it,
+// retrying undecodable frames. Frame count 0 or less makes no pass.
+FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
+                                  std::int32_t frameCount, const QString& home, Desktop& desktop);
+
+} // namespace zerbrak

@@ -1,0 +1,21 @@
+#include "OutputFolder.h"
+
+#include <QDir>
+
+namespace zerbrak {
+
+QString outputFolderPath(const QString& home) {
+    return home + QStringLiteral("/Documents/zerbrak/");
+}
+
+bool ensureOutputFolder(const QString& home) {
+    return QDir().mkpath(outputFolderPath(home));
+}
+
+QString frameFileName(const QString& home, std::int32_t runNumber, std::int32_t frameNumber,
+                      const QString& endFormat) {
+    return outputFolderPath(home) + QString::number(runNumber) + QString::number(frameNumber) +
+           QLatin1Char('.') + endFormat;
+}
+
+} // namespace zerbrak
