@@ -1,4 +1,6 @@
+#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,8 +13,14 @@ struct Run {
     QString err;
 };
 
-Run runCli(const QStringList& arguments) {
+Run runCli(const QStringList& arguments, const QString& home = {}) {
     QProcess process;
+    if (!home.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home);
+        environment.insert("XDG_RUNTIME_DIR", home);
+        process.setProcessEnvironment(environment);
+    }
     process.start(QStringLiteral(ZERBRAK_CLI_PATH), arguments);
     if (!process.waitForFinished(60'000)) {
         return {};
@@ -158,6 +166,61 @@ private slots:
              {"--format", "--seed", "--from", "--to", "--replace", "--chance"}) {
             QVERIFY2(pass.out.contains(QLatin1String(option)), option);
         }
+    }
+
+    void framesWritesTheSeries() {
+        const QString home = path("home");
+        QDir().mkpath(home);
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(path("red.bmp")));
+        const Run run = runCli({"frames", path("red.bmp"), "--count", "3", "--chance", "100"}, home);
+        QCOMPARE(run.exitCode, 0);
+        const QStringList printed = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(printed.size(), 3);
+        const QString folder = home + "/Documents/zerbrak/";
+        const QString runNumber = printed[0].mid(folder.size()).chopped(QString("0.bmp").size());
+        for (int frame = 0; frame < 3; ++frame) {
+            QCOMPARE(printed[frame], folder + runNumber + QString::number(frame) + ".bmp");
+            QVERIFY(QFile::exists(printed[frame]));
+        }
+        QVERIFY(run.err.contains("3 of 3 frames kept"));
+    }
+
+    void framesTranscodes() {
+        const QString home = path("home2");
+        QDir().mkpath(home);
+        const Run run = runCli({"frames", "--transcode", "TIFF", "--chance", "100"}, home);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.trimmed().endsWith(".tiff"), qPrintable(run.out));
+        QVERIFY(run.err.contains("Transcoding to tiff"));
+        QVERIFY(QFile::exists(home + "/zerbrak/TEMP.tiff"));
+    }
+
+    void framesRefusesUnknownTitles_data() {
+        QTest::addColumn<QString>("title");
+        QTest::newRow("lower case") << "png";
+        QTest::newRow("unknown") << "WEBP";
+    }
+    void framesRefusesUnknownTitles() {
+        QFETCH(QString, title);
+        const Run run = runCli({"frames", "--transcode", title}, path("home"));
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains("JPG 2000"));
+    }
+
+    void checkReportsEachFile() {
+        QImage picture(20, 10, QImage::Format_RGB32);
+        picture.fill(Qt::blue);
+        QVERIFY(picture.save(path("blue.png")));
+        writeFile(path("noise.png"), QByteArray(500, 'n'));
+        const Run good = runCli({"check", path("blue.png")});
+        QCOMPARE(good.exitCode, 0);
+        QCOMPARE(good.out, path("blue.png") + "\tok 20x10\n");
+        const Run mixed = runCli({"check", path("blue.png"), path("noise.png")});
+        QCOMPARE(mixed.exitCode, 1);
+        QVERIFY(mixed.out.contains(path("noise.png") + "\tundecodable: "));
+        QCOMPARE(runCli({"check"}).exitCode, 2);
     }
 
     void lowBitsOfByteValues() {
