@@ -70,16 +70,18 @@ EncodeResult encodeBmp(const QImage& image) {
     le.u32(0); // colours used
     le.u32(0); // important colours
 
-    const std::size_t padding = static_cast<std::size_t>(stride - width * 3);
+    // Rows are zero-filled first so the padding needs no extra step.
+    const auto rowBytes = static_cast<std::size_t>(stride);
     for (int y = rgb.height() - 1; y >= 0; --y) {
-        const uchar* row = rgb.constScanLine(y);
-        for (int x = 0; x < rgb.width(); ++x) {
-            const uchar* pixel = row + 3 * x;
-            out.push_back(pixel[2]);
-            out.push_back(pixel[1]);
-            out.push_back(pixel[0]);
+        const uchar* source = rgb.constScanLine(y);
+        const std::size_t rowStart = out.size();
+        out.resize(rowStart + rowBytes, 0);
+        std::uint8_t* target = out.data() + rowStart;
+        for (int x = 0; x < rgb.width(); ++x, source += 3, target += 3) {
+            target[0] = source[2];
+            target[1] = source[1];
+            target[2] = source[0];
         }
-        out.insert(out.end(), padding, 0);
     }
     return result;
 }

@@ -2,14 +2,12 @@
 
 #include <QImage>
 #include <QString>
-
 #include <cstdint>
 #include <vector>
 
 namespace zerbrak {
 
-// The values follow the file-type constants of the classic desktop bitmap encoder whose
-// choices the transcode menu copies; saved settings store these numbers, so keep them.
+// Saved settings and scripts store these numbers, so they never change.
 enum class ImageFileType { Tiff = 0, Bmp = 1, Gif = 2, Jpeg = 3, Png = 4, Jpeg2000 = 5 };
 
 struct EncodeOptions {

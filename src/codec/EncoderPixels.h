@@ -11,8 +11,12 @@ enum class AlphaPolicy { Drop, KeepIfPresent };
 QImage toRgb8(const QImage& image, AlphaPolicy alpha);
 
 // Whether toRgb8 kept an alpha channel.
-inline bool hasAlpha(const QImage& rgb8) { return rgb8.format() == QImage::Format_RGBA8888; }
+inline bool hasAlpha(const QImage& rgb8) {
+    return rgb8.format() == QImage::Format_RGBA8888;
+}
 
-inline int channelCount(const QImage& rgb8) { return hasAlpha(rgb8) ? 4 : 3; }
+inline int channelCount(const QImage& rgb8) {
+    return hasAlpha(rgb8) ? 4 : 3;
+}
 
 } // namespace zerbrak::encoders

@@ -2,17 +2,18 @@
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
-#include <openjpeg.h>
-
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <openjpeg.h>
 
 namespace zerbrak::encoders {
 
 namespace {
 
-MemoryFile& fileOf(void* userData) { return *static_cast<MemoryFile*>(userData); }
+MemoryFile& fileOf(void* userData) {
+    return *static_cast<MemoryFile*>(userData);
+}
 
 OPJ_SIZE_T jp2Write(void* data, OPJ_SIZE_T size, void* userData) {
     const std::span in(static_cast<const std::uint8_t*>(data), size);
@@ -71,8 +72,8 @@ Jp2Image planarImage(const QImage& rgb) {
         p.prec = 8;
         p.sgnd = 0;
     }
-    Jp2Image image(opj_image_create(static_cast<OPJ_UINT32>(channels), parameters.data(),
-                                    OPJ_CLRSPC_SRGB));
+    Jp2Image image(
+        opj_image_create(static_cast<OPJ_UINT32>(channels), parameters.data(), OPJ_CLRSPC_SRGB));
     if (!image) {
         return image;
     }
@@ -89,8 +90,8 @@ Jp2Image planarImage(const QImage& rgb) {
         const std::size_t rowStart = static_cast<std::size_t>(y) * width;
         for (std::size_t x = 0; x < width; ++x) {
             for (int c = 0; c < channels; ++c) {
-                const auto sample = row[x * static_cast<std::size_t>(channels) +
-                                        static_cast<std::size_t>(c)];
+                const auto sample =
+                    row[x * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)];
                 image->comps[c].data[rowStart + x] = sample;
             }
         }
@@ -154,9 +155,9 @@ EncodeResult encodeJp2(const QImage& image) {
                     opj_encode(codec.get(), stream.get()) &&
                     opj_end_compress(codec.get(), stream.get());
     if (!ok) {
-        return encodeFailure(QStringLiteral("JPEG 2000: %1")
-                                 .arg(message.isEmpty() ? QStringLiteral("encoding failed")
-                                                        : message));
+        return encodeFailure(
+            QStringLiteral("JPEG 2000: %1")
+                .arg(message.isEmpty() ? QStringLiteral("encoding failed") : message));
     }
     EncodeResult result;
     result.bytes = file.take();

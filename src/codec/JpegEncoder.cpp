@@ -1,12 +1,11 @@
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
-#include <cstdio> // jpeglib.h needs FILE and size_t declared first
-#include <jpeglib.h>
-
 #include <array>
 #include <csetjmp>
+#include <cstdio> // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
+#include <jpeglib.h>
 #include <memory>
 
 namespace zerbrak::encoders {
@@ -63,7 +62,8 @@ bool compress(jpeg_compress_struct& cinfo, JpegErrors& errors, const QImage& rgb
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         // libjpeg takes non-const rows but only reads them.
-        JSAMPROW row = const_cast<JSAMPLE*>(rgb.constScanLine(static_cast<int>(cinfo.next_scanline)));
+        JSAMPROW row =
+            const_cast<JSAMPLE*>(rgb.constScanLine(static_cast<int>(cinfo.next_scanline)));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);

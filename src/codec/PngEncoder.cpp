@@ -1,12 +1,11 @@
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
-#include <png.h>
-
 #include <array>
 #include <csetjmp>
 #include <cstring>
 #include <new>
+#include <png.h>
 #include <vector>
 
 namespace zerbrak::encoders {
@@ -64,8 +63,8 @@ private:
 };
 
 // No object with a destructor lives in this frame: libpng leaves it by longjmp on errors.
-bool writeRows(png_structp png, png_infop info, const QImage& rgb, bool interlaced,
-               png_bytepp rows, std::vector<std::uint8_t>* out) {
+bool writeRows(png_structp png, png_infop info, const QImage& rgb, bool interlaced, png_bytepp rows,
+               std::vector<std::uint8_t>* out) {
     if (setjmp(png_jmpbuf(png))) {
         return false;
     }

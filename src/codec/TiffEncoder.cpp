@@ -2,17 +2,18 @@
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
-#include <tiffio.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <tiffio.h>
 
 namespace zerbrak::encoders {
 
 namespace {
 
-MemoryFile& fileOf(thandle_t handle) { return *static_cast<MemoryFile*>(handle); }
+MemoryFile& fileOf(thandle_t handle) {
+    return *static_cast<MemoryFile*>(handle);
+}
 
 tmsize_t tiffRead(thandle_t handle, void* data, tmsize_t size) {
     const std::span out(static_cast<std::uint8_t*>(data), static_cast<std::size_t>(size));
@@ -42,11 +43,17 @@ toff_t tiffSeek(thandle_t handle, toff_t offset, int whence) {
     return file.position();
 }
 
-int tiffClose(thandle_t) { return 0; }
+int tiffClose(thandle_t) {
+    return 0;
+}
 
-toff_t tiffSize(thandle_t handle) { return fileOf(handle).size(); }
+toff_t tiffSize(thandle_t handle) {
+    return fileOf(handle).size();
+}
 
-int tiffMap(thandle_t, void**, toff_t*) { return 0; }
+int tiffMap(thandle_t, void**, toff_t*) {
+    return 0;
+}
 
 void tiffUnmap(thandle_t, void*, toff_t) {}
 
@@ -60,7 +67,9 @@ int tiffError(TIFF*, void* userData, const char* module, const char* format, va_
     return 1;
 }
 
-int tiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int tiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
 
 struct OptionsFree {
     void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
@@ -78,7 +87,7 @@ bool writeFields(TIFF* tiff, const QImage& rgb) {
               TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples) &&
               TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
               TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-              // Uncompressed so a damaged byte damages one pixel, not the rest of a strip.
+              // Uncompressed so a damaged byte shows as one wrong sample, not a ruined strip.
               TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
               TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
     if (ok && hasAlpha(rgb)) {
@@ -104,10 +113,9 @@ EncodeResult encodeTiff(const QImage& image) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffWarning, nullptr);
 
     MemoryFile file;
-    std::unique_ptr<TIFF, TiffClose> tiff(TIFFClientOpenExt("memory", "w", &file, tiffRead,
-                                                            tiffWrite, tiffSeek, tiffClose,
-                                                            tiffSize, tiffMap, tiffUnmap,
-                                                            options.get()));
+    std::unique_ptr<TIFF, TiffClose> tiff(
+        TIFFClientOpenExt("memory", "w", &file, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
+                          tiffMap, tiffUnmap, options.get()));
     if (!tiff) {
         return encodeFailure(message.isEmpty() ? QStringLiteral("TIFF: cannot open the writer")
                                                : message);

@@ -9,10 +9,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -165,6 +167,85 @@ private slots:
             outputs << readFile(d.doGlitch(d.session().inPath, dir_.filePath("keep.out")));
         }
         QCOMPARE(outputs[0], outputs[1]);
+    }
+
+    void glitchMakesOneFrameUnlessSeveral_data() {
+        QTest::addColumn<bool>("several");
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<int>("files");
+        QTest::newRow("several off ignores the count") << false << "4" << 1;
+        QTest::newRow("several on") << true << "3" << 3;
+        QTest::newRow("several on, count not a number") << true << "many" << 0;
+        QTest::newRow("several on, low 32 bits of the count") << true << "4294967298" << 2;
+    }
+    void glitchMakesOneFrameUnlessSeveral() {
+        QFETCH(bool, several);
+        QFETCH(QString, count);
+        QFETCH(int, files);
+        const QString home = dir_.filePath(QStringLiteral("home-%1-%2").arg(several).arg(count));
+        QDir().mkpath(home);
+        qputenv("HOME", home.toUtf8());
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        d.sl_chance->setValue(100); // undamaged frames always decode
+        d.bt_batch->setChecked(several);
+        d.tf_numFrames->setText(count);
+        const std::int32_t run = d.session().globalNR;
+        app.window.ui().glitchButton->click();
+        const QStringList written =
+            QDir(home + "/Documents/zerbrak").entryList(QDir::Files, QDir::Name);
+        QCOMPARE(written.size(), files);
+        if (files > 0) {
+            QCOMPARE(written.first(),
+                     QString::number(run + 1) + "0." + QString::fromUtf8(edition::startImageType));
+            QVERIFY(!app.delegate.imageView->image().isNull());
+        }
+        QCOMPARE(d.session().globalNR, run + 1);
+    }
+
+    void cancelEndsASeries() {
+        const QString home = dir_.filePath("home-cancel");
+        QDir().mkpath(home);
+        qputenv("HOME", home.toUtf8());
+        App app;
+        app.window.show();
+        ZerbrakAppDelegate& d = app.delegate;
+        d.bt_batch->setChecked(true);
+        d.tf_numFrames->setText("50");
+        QString label;
+        QTimer::singleShot(0, this, [&] {
+            QProgressDialog* progress = d.desktop().progressDialog();
+            QVERIFY(progress != nullptr);
+            QVERIFY(progress->windowModality() == Qt::WindowModal);
+            label = progress->labelText();
+            progress->cancel();
+        });
+        d.DoStuff();
+        QCOMPARE(label, QString("Frame 1 of 50"));
+        QVERIFY(QDir(home + "/Documents/zerbrak").entryList(QDir::Files).size() < 50);
+        QVERIFY(d.desktop().progressDialog() == nullptr); // closed when the series ends
+    }
+
+    void popupSetsTheTarget() {
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        const int tiff = d.popupbutton->findText("TIFF");
+        d.popupbutton->setCurrentIndex(tiff);
+        emit d.popupbutton->activated(tiff);
+        QVERIFY(d.session().trans_endFormat == TranscodeTarget{FixedTarget::Tiff});
+        d.popupbutton->setCurrentIndex(0);
+        emit d.popupbutton->activated(0);
+        QVERIFY(std::holds_alternative<FreeText>(d.session().trans_endFormat));
+        QCOMPARE(d.session().endFormat, QString::fromUtf8(edition::startImageType));
+    }
+
+    void revealCreatesTheOutputFolder() {
+        const QString home = dir_.filePath("home-reveal");
+        QDir().mkpath(home);
+        qputenv("HOME", home.toUtf8());
+        App app;
+        app.window.ui().revealButton->click(); // no file manager here: must neither block nor crash
+        QVERIFY(QFileInfo(home + "/Documents/zerbrak").isDir());
     }
 
     void failureAlertHasThePathAndOneButton() {

@@ -174,7 +174,8 @@ private slots:
         QImage picture(40, 30, QImage::Format_RGB32);
         picture.fill(Qt::red);
         QVERIFY(picture.save(path("red.bmp")));
-        const Run run = runCli({"frames", path("red.bmp"), "--count", "3", "--chance", "100"}, home);
+        const Run run =
+            runCli({"frames", path("red.bmp"), "--count", "3", "--chance", "100"}, home);
         QCOMPARE(run.exitCode, 0);
         const QStringList printed = run.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(printed.size(), 3);

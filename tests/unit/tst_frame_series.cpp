@@ -85,12 +85,16 @@ private slots:
         QTest::addColumn<int>("frame");
         QTest::addColumn<QString>("format");
         QTest::addColumn<QString>("name");
-        QTest::newRow("run 7 frame 12") << 7 << 12 << "png" << "/h/Documents/zerbrak/712.png";
+        QTest::newRow("run 7 frame 12") << 7 << 12 << "png"
+                                        << "/h/Documents/zerbrak/712.png";
         QTest::newRow("clock run") << 1796678999 << 0 << "jpg"
                                    << "/h/Documents/zerbrak/17966789990.jpg";
-        QTest::newRow("case kept") << 3 << 4 << "JPG" << "/h/Documents/zerbrak/34.JPG";
-        QTest::newRow("empty format") << 1 << 2 << "" << "/h/Documents/zerbrak/12.";
-        QTest::newRow("negative run") << -5 << 1 << "bmp" << "/h/Documents/zerbrak/-51.bmp";
+        QTest::newRow("case kept") << 3 << 4 << "JPG"
+                                   << "/h/Documents/zerbrak/34.JPG";
+        QTest::newRow("empty format") << 1 << 2 << ""
+                                      << "/h/Documents/zerbrak/12.";
+        QTest::newRow("negative run") << -5 << 1 << "bmp"
+                                      << "/h/Documents/zerbrak/-51.bmp";
     }
     void frameNames() {
         QFETCH(int, run);
@@ -195,12 +199,24 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QString>("modeLine");
-        QTest::newRow("PNG strikes") << "PNG" << "png" << "has png";
-        QTest::newRow("BMP rewrites") << "BMP" << "bmp" << "has bmp";
-        QTest::newRow("JPG scatters") << "JPG" << "jpg" << "";
-        QTest::newRow("TIFF scatters") << "TIFF" << "tiff" << "";
-        QTest::newRow("GIF scatters") << "GIF" << "gif" << "";
-        QTest::newRow("JPG 2000 scatters") << "JPG 2000" << "jp2" << "";
+        QTest::newRow("PNG strikes") << "PNG"
+                                     << "png"
+                                     << "has png";
+        QTest::newRow("BMP rewrites") << "BMP"
+                                      << "bmp"
+                                      << "has bmp";
+        QTest::newRow("JPG scatters") << "JPG"
+                                      << "jpg"
+                                      << "";
+        QTest::newRow("TIFF scatters") << "TIFF"
+                                       << "tiff"
+                                       << "";
+        QTest::newRow("GIF scatters") << "GIF"
+                                      << "gif"
+                                      << "";
+        QTest::newRow("JPG 2000 scatters") << "JPG 2000"
+                                           << "jp2"
+                                           << "";
     }
     void transcodeNamesAndModes() {
         QFETCH(QString, title);
@@ -224,8 +240,7 @@ private slots:
         // The first frame keeps the input's extension before the target's; later ones carry
         // the target's twice.
         QCOMPARE(QDir(outputFolderPath(home)).entryList(QDir::Files, QDir::Name),
-                 QStringList({"710.png." + extension,
-                              "711." + extension + "." + extension}));
+                 QStringList({"710.png." + extension, "711." + extension + "." + extension}));
         // Each transcode shows its input, each kept frame itself.
         QCOMPARE(desktop.shown.size(), summary.passes + summary.kept);
     }
@@ -236,17 +251,21 @@ private slots:
         QTest::addColumn<TranscodeTarget>("target");
         QTest::addColumn<QString>("endFormat");
         QTest::addColumn<QStringList>("logLines");
-        QTest::newRow("JPG 2000") << "JPG 2000" << "/p/a.png" << TranscodeTarget{FixedTarget::Jp2}
-                                  << "png" << QStringList{"...JPG 2000...", "I'm changing to jp2"};
-        QTest::newRow("PNG") << "PNG" << "/p/a.jpg" << TranscodeTarget{FixedTarget::Png} << "jpg"
+        QTest::newRow("JPG 2000") << "JPG 2000"
+                                  << "/p/a.png" << TranscodeTarget{FixedTarget::Jp2} << "png"
+                                  << QStringList{"...JPG 2000...", "I'm changing to jp2"};
+        QTest::newRow("PNG") << "PNG"
+                             << "/p/a.jpg" << TranscodeTarget{FixedTarget::Png} << "jpg"
                              << QStringList{"...PNG...", "I'm changing to PNG"};
-        QTest::newRow("case matters") << "png" << "/p/Photo.PNG" << TranscodeTarget{FreeText{"PNG"}}
-                                      << "PNG" << QStringList{"...png..."};
-        QTest::newRow("keep format") << "Keep format" << "/p/x.tiff"
-                                     << TranscodeTarget{FreeText{"tiff"}} << "tiff"
+        QTest::newRow("case matters") << "png"
+                                      << "/p/Photo.PNG" << TranscodeTarget{FreeText{"PNG"}} << "PNG"
+                                      << QStringList{"...png..."};
+        QTest::newRow("keep format") << "Keep format"
+                                     << "/p/x.tiff" << TranscodeTarget{FreeText{"tiff"}} << "tiff"
                                      << QStringList{"...Keep format..."};
-        QTest::newRow("no extension") << "Keep format" << "/p.d/x" << TranscodeTarget{FreeText{}}
-                                      << "" << QStringList{"...Keep format..."};
+        QTest::newRow("no extension")
+            << "Keep format"
+            << "/p.d/x" << TranscodeTarget{FreeText{}} << "" << QStringList{"...Keep format..."};
     }
     void popupChoices() {
         QFETCH(QString, title);
