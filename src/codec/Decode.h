@@ -3,10 +3,28 @@
 #include "DecodeResult.h"
 
 #include <QString>
+#include <cstdint>
+#include <span>
 
 namespace zerbrak {
 
-// Decodes the image file at `path` for display and for the validity test.
-DecodeResult decodeImageFile(const QString& path);
+// The container a file's bytes claim to be. Damaged files keep their first bytes more often
+// than not, so the magic number is a better guide than a name that was never damaged.
+enum class ImageFormat { Unknown, Png, Jpeg, Tiff, Gif, Bmp, Jpeg2000 };
+
+ImageFormat sniffFormat(std::span<const std::uint8_t> bytes);
+
+// A damaged header can declare any size at all; these bound what a decode may allocate.
+struct DecodeLimits {
+    // Largest width * height * 4 accepted; larger declarations are refused before allocating.
+    std::uint64_t maxPixelBytes = 256ULL << 20;
+};
+
+// Decodes leniently: what the format's reader could make of the bytes comes back, with
+// `partial` set when it had to stop early or skip damage. Unknown formats go through Qt.
+DecodeResult decodeImageBytes(std::span<const std::uint8_t> bytes, const DecodeLimits& limits = {});
+
+// Reads the file at `path` and decodes its bytes as decodeImageBytes does.
+DecodeResult decodeImageFile(const QString& path, const DecodeLimits& limits = {});
 
 } // namespace zerbrak

@@ -1,0 +1,53 @@
+#include "DecoderCommon.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace zerbrak::decoding {
+
+std::optional<QString> refuseSize(std::uint64_t width, std::uint64_t height,
+                                  const DecodeLimits& limits) {
+    if (width == 0 || height == 0) {
+        return QStringLiteral("The file declares an empty picture (%1 x %2).")
+            .arg(width)
+            .arg(height);
+    }
+    constexpr std::uint64_t maxSide = std::numeric_limits<int>::max();
+    // Dividing instead of multiplying keeps absurd declarations from overflowing.
+    const std::uint64_t maxPixels = limits.maxPixelBytes / 4;
+    if (width > maxSide || height > maxSide || width > maxPixels / height) {
+        return QStringLiteral("The file declares %1 x %2 pixels, more than this program will "
+                              "decode (%3 MiB of pixels).")
+            .arg(width)
+            .arg(height)
+            .arg(limits.maxPixelBytes >> 20);
+    }
+    return std::nullopt;
+}
+
+QImage makeCanvas(int width, int height, bool alpha) {
+    return QImage(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+void fillRows(QImage& image, int firstRow, int endRow, QRgb colour) {
+    const int width = image.width();
+    for (int y = std::max(firstRow, 0); y < std::min(endRow, image.height()); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        std::fill(line, line + width, colour);
+    }
+}
+
+DecodeResult invalidResult(const QString& message) {
+    DecodeResult result;
+    result.message = message;
+    return result;
+}
+
+QString libraryMessage(const char* text) {
+    if (text == nullptr) {
+        return {};
+    }
+    return QString::fromLocal8Bit(text).trimmed();
+}
+
+} // namespace zerbrak::decoding

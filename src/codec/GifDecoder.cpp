@@ -1,0 +1,244 @@
+#include "DecoderCommon.h"
+#include "FormatDecoders.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <gif_lib.h>
+#include <memory>
+#include <vector>
+
+namespace zerbrak::decoding {
+namespace {
+
+struct MemoryInput {
+    std::span<const std::uint8_t> bytes;
+    std::size_t pos = 0;
+    bool inPixelData = false;
+};
+
+int readInput(GifFileType* gif, GifByteType* out, int length) {
+    auto* input = static_cast<MemoryInput*>(gif->UserData);
+    if (length <= 0) {
+        return 0;
+    }
+    const std::size_t left = input->bytes.size() - input->pos;
+    const std::size_t count = std::min(static_cast<std::size_t>(length), left);
+    std::memcpy(out, input->bytes.data() + input->pos, count);
+    input->pos += count;
+    // Inside the pixel data every single-byte read is a sub-block's length. giflib drops a
+    // sub-block the file cuts short whole, and with it up to 255 bytes of rows that did
+    // arrive; announcing the block as only as long as what is left keeps them.
+    if (input->inPixelData && count == 1 && out[0] > left - 1) {
+        out[0] = static_cast<GifByteType>(left - 1);
+    }
+    return static_cast<int>(count);
+}
+
+struct GifCloser {
+    void operator()(GifFileType* gif) const {
+        int error = 0;
+        DGifCloseFile(gif, &error);
+    }
+};
+using GifHandle = std::unique_ptr<GifFileType, GifCloser>;
+
+QString gifMessage(int error) {
+    const char* text = GifErrorString(error);
+    return text != nullptr ? QString::fromLatin1(text) : QStringLiteral("GIF error %1").arg(error);
+}
+
+// Up to 256 colours from the frame's own map, else the file's, else a grey ramp so that a
+// map lost to damage still leaves a picture; indexes past the map's end are black.
+std::array<QRgb, 256> paletteFor(const GifFileType& gif, int transparentIndex) {
+    std::array<QRgb, 256> palette{};
+    const ColorMapObject* map = gif.Image.ColorMap != nullptr ? gif.Image.ColorMap : gif.SColorMap;
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        const auto level = static_cast<int>(i);
+        palette[i] = map == nullptr ? qRgb(level, level, level) : qRgb(0, 0, 0);
+    }
+    if (map != nullptr && map->Colors != nullptr) {
+        const auto count = static_cast<std::size_t>(std::clamp(map->ColorCount, 0, 256));
+        for (std::size_t i = 0; i < count; ++i) {
+            const GifColorType& c = map->Colors[i];
+            palette[i] = qRgb(c.Red, c.Green, c.Blue);
+        }
+    }
+    if (transparentIndex >= 0 && transparentIndex < 256) {
+        palette[static_cast<std::size_t>(transparentIndex)] = 0;
+    }
+    return palette;
+}
+
+QRgb backgroundOf(const GifFileType& gif, bool transparent) {
+    if (transparent) {
+        return 0;
+    }
+    const ColorMapObject* map = gif.SColorMap;
+    if (map != nullptr && map->Colors != nullptr && gif.SBackGroundColor >= 0 &&
+        gif.SBackGroundColor < map->ColorCount) {
+        const GifColorType& c = map->Colors[gif.SBackGroundColor];
+        return qRgb(c.Red, c.Green, c.Blue);
+    }
+    return kMissingPixel;
+}
+
+// Frame rows in the order the file stores them: straight down, or the four interlace passes.
+std::vector<int> storedRowOrder(int height, bool interlaced) {
+    std::vector<int> order;
+    order.reserve(static_cast<std::size_t>(height));
+    if (!interlaced) {
+        for (int y = 0; y < height; ++y) {
+            order.push_back(y);
+        }
+        return order;
+    }
+    constexpr std::array<int, 4> start{0, 4, 2, 1};
+    constexpr std::array<int, 4> step{8, 8, 4, 2};
+    for (std::size_t pass = 0; pass < start.size(); ++pass) {
+        for (int y = start[pass]; y < height; y += step[pass]) {
+            order.push_back(y);
+        }
+    }
+    return order;
+}
+
+// Decodes the frame described by gif.Image into the canvas; returns how many rows came
+// through before an error, filling what is missing.
+int decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex, int& error) {
+    const GifImageDesc& frame = gif.Image;
+    const auto palette = paletteFor(gif, transparentIndex);
+    const int width = frame.Width;
+    const int height = frame.Height;
+    std::vector<GifPixelType> line(static_cast<std::size_t>(std::max(width, 1)));
+    std::vector<bool> done(static_cast<std::size_t>(std::max(height, 0)), false);
+    const auto order = storedRowOrder(height, frame.Interlace);
+    int rowsDone = 0;
+    for (const int y : order) {
+        if (DGifGetLine(&gif, line.data(), width) == GIF_ERROR) {
+            error = gif.Error;
+            break;
+        }
+        done[static_cast<std::size_t>(y)] = true;
+        ++rowsDone;
+        const int canvasY = frame.Top + y;
+        if (canvasY < 0 || canvasY >= canvas.height()) {
+            continue;
+        }
+        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(canvasY));
+        const int firstX = std::max(0, -frame.Left);
+        const int endX = std::min(width, canvas.width() - frame.Left);
+        for (int x = firstX; x < endX; ++x) {
+            out[frame.Left + x] = palette[line[static_cast<std::size_t>(x)]];
+        }
+    }
+    if (rowsDone == height || rowsDone == 0) {
+        return rowsDone;
+    }
+    // An interlaced frame cut short still has rows spread over its whole height; each one
+    // stands in for the rows below it until the next one that arrived, as GIF viewers
+    // grow such pictures. Straight frames just end, grey below the damage.
+    const int firstX = std::max(0, frame.Left);
+    const int endX = std::min(canvas.width(), frame.Left + width);
+    int lastGood = -1;
+    for (int y = 0; y < height; ++y) {
+        const int canvasY = frame.Top + y;
+        if (done[static_cast<std::size_t>(y)]) {
+            lastGood = canvasY;
+            continue;
+        }
+        if (canvasY < 0 || canvasY >= canvas.height() || firstX >= endX) {
+            continue;
+        }
+        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(canvasY));
+        if (frame.Interlace && lastGood >= 0 && lastGood < canvas.height()) {
+            const auto* source = reinterpret_cast<const QRgb*>(canvas.constScanLine(lastGood));
+            std::copy(source + firstX, source + endX, out + firstX);
+        } else {
+            std::fill(out + firstX, out + endX, kMissingPixel);
+        }
+    }
+    return rowsDone;
+}
+
+} // namespace
+
+DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    MemoryInput input{bytes, 0};
+    int error = 0;
+    const GifHandle gif(DGifOpen(&input, readInput, &error));
+    if (!gif) {
+        return invalidResult(gifMessage(error));
+    }
+    GraphicsControlBlock control{};
+    control.TransparentColor = NO_TRANSPARENT_COLOR;
+    // Every record consumes input, so the walk ends with the bytes at the latest.
+    for (;;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) {
+            return invalidResult(gifMessage(gif->Error));
+        }
+        if (type == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif.get(), &code, &block) == GIF_ERROR) {
+                return invalidResult(gifMessage(gif->Error));
+            }
+            if (code == GRAPHICS_EXT_FUNC_CODE && block != nullptr && block[0] >= 4) {
+                DGifExtensionToGCB(block[0], block + 1, &control);
+            }
+            while (block != nullptr) {
+                if (DGifGetExtensionNext(gif.get(), &block) == GIF_ERROR) {
+                    return invalidResult(gifMessage(gif->Error));
+                }
+            }
+            continue;
+        }
+        if (type != IMAGE_DESC_RECORD_TYPE) {
+            return invalidResult(QStringLiteral("The GIF file holds no picture."));
+        }
+        if (DGifGetImageDesc(gif.get()) == GIF_ERROR) {
+            return invalidResult(gifMessage(gif->Error));
+        }
+        input.inPixelData = true;
+        break;
+    }
+
+    const GifImageDesc& frame = gif->Image;
+    int width = gif->SWidth;
+    int height = gif->SHeight;
+    if (width <= 0 || height <= 0) {
+        // A screen size lost to damage: the first frame's extent stands in for it.
+        width = frame.Left + frame.Width;
+        height = frame.Top + frame.Height;
+    }
+    if (auto refusal = refuseSize(static_cast<std::uint64_t>(std::max(width, 0)),
+                                  static_cast<std::uint64_t>(std::max(height, 0)), limits)) {
+        return invalidResult(*refusal);
+    }
+    if (frame.Width <= 0 || frame.Height <= 0) {
+        return invalidResult(QStringLiteral("The GIF picture is empty."));
+    }
+    const int transparentIndex = control.TransparentColor;
+    const bool alpha = transparentIndex >= 0;
+    QImage canvas = makeCanvas(width, height, alpha);
+    if (canvas.isNull()) {
+        return invalidResult(QStringLiteral("Out of memory."));
+    }
+    canvas.fill(backgroundOf(*gif, alpha));
+
+    int frameError = 0;
+    const int rowsDone = decodeFrame(*gif, canvas, transparentIndex, frameError);
+    if (rowsDone == 0) {
+        return invalidResult(gifMessage(frameError));
+    }
+    DecodeResult result;
+    if (rowsDone < frame.Height) {
+        result.partial = true;
+        result.message = gifMessage(frameError);
+    }
+    result.image = std::move(canvas);
+    return result;
+}
+
+} // namespace zerbrak::decoding

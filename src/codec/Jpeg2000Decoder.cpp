@@ -1,0 +1,246 @@
+#include "DecoderCommon.h"
+#include "FormatDecoders.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+#include <openjpeg.h>
+#include <vector>
+
+namespace zerbrak::decoding {
+namespace {
+
+struct MemoryStream {
+    std::span<const std::uint8_t> bytes;
+    std::uint64_t pos = 0;
+};
+
+OPJ_SIZE_T readStream(void* buffer, OPJ_SIZE_T size, void* user) {
+    auto* stream = static_cast<MemoryStream*>(user);
+    if (stream->pos >= stream->bytes.size()) {
+        return static_cast<OPJ_SIZE_T>(-1);
+    }
+    const auto count = std::min<std::uint64_t>(size, stream->bytes.size() - stream->pos);
+    std::memcpy(buffer, stream->bytes.data() + stream->pos, static_cast<std::size_t>(count));
+    stream->pos += count;
+    return static_cast<OPJ_SIZE_T>(count);
+}
+
+OPJ_OFF_T skipStream(OPJ_OFF_T count, void* user) {
+    auto* stream = static_cast<MemoryStream*>(user);
+    if (count < 0) {
+        const auto back = std::min<std::uint64_t>(static_cast<std::uint64_t>(-count), stream->pos);
+        stream->pos -= back;
+        return -static_cast<OPJ_OFF_T>(back);
+    }
+    const auto ahead = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(count),
+        stream->bytes.size() - std::min<std::uint64_t>(stream->pos, stream->bytes.size()));
+    stream->pos += ahead;
+    return static_cast<OPJ_OFF_T>(ahead);
+}
+
+OPJ_BOOL seekStream(OPJ_OFF_T offset, void* user) {
+    auto* stream = static_cast<MemoryStream*>(user);
+    if (offset < 0 || static_cast<std::uint64_t>(offset) > stream->bytes.size()) {
+        return OPJ_FALSE;
+    }
+    stream->pos = static_cast<std::uint64_t>(offset);
+    return OPJ_TRUE;
+}
+
+struct Messages {
+    std::array<char, 512> error{};
+    std::array<char, 512> warning{};
+};
+
+void keep(std::array<char, 512>& to, const char* text) {
+    if (to[0] == '\0' && text != nullptr) {
+        std::strncpy(to.data(), text, to.size() - 1);
+    }
+}
+void onError(const char* text, void* user) {
+    keep(static_cast<Messages*>(user)->error, text);
+}
+void onWarning(const char* text, void* user) {
+    keep(static_cast<Messages*>(user)->warning, text);
+}
+void onInfo(const char*, void*) {}
+
+struct CodecFreer {
+    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
+};
+struct StreamFreer {
+    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
+};
+struct ImageFreer {
+    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
+};
+
+// One component's samples, brought to 8 bits whatever their precision and sign.
+class ComponentReader {
+public:
+    ComponentReader(const opj_image_comp_t& comp, const opj_image_t& image) : comp_(comp) {
+        const OPJ_UINT32 precision = std::clamp<OPJ_UINT32>(comp.prec, 1, 31);
+        offset_ = comp.sgnd != 0 ? (std::int64_t{1} << (precision - 1)) : 0;
+        max_ = (std::int64_t{1} << precision) - 1;
+        dx_ = std::max<OPJ_UINT32>(comp.dx, 1);
+        dy_ = std::max<OPJ_UINT32>(comp.dy, 1);
+        x0_ = image.x0;
+        y0_ = image.y0;
+    }
+
+    bool present() const { return comp_.data != nullptr && comp_.w > 0 && comp_.h > 0; }
+
+    int at(std::uint32_t x, std::uint32_t y) const {
+        if (!present()) {
+            return 0x80;
+        }
+        // Subsampled components cover several picture pixels each.
+        const std::uint64_t cx = index(x0_, x, dx_, comp_.x0, comp_.w);
+        const std::uint64_t cy = index(y0_, y, dy_, comp_.y0, comp_.h);
+        const std::int64_t value = std::clamp<std::int64_t>(
+            std::int64_t{comp_.data[cy * comp_.w + cx]} + offset_, 0, max_);
+        return static_cast<int>(value * 255 / max_);
+    }
+
+private:
+    // Picture coordinate to sample index along one axis, held inside the component.
+    static std::uint64_t index(OPJ_UINT32 origin, std::uint32_t at, OPJ_UINT32 step,
+                               OPJ_UINT32 compOrigin, OPJ_UINT32 extent) {
+        const std::uint64_t onGrid = (std::uint64_t{origin} + at) / step;
+        return std::min<std::uint64_t>(onGrid - std::min<std::uint64_t>(compOrigin, onGrid),
+                                       extent - 1);
+    }
+
+    const opj_image_comp_t& comp_;
+    std::int64_t offset_ = 0;
+    std::int64_t max_ = 255;
+    OPJ_UINT32 dx_ = 1;
+    OPJ_UINT32 dy_ = 1;
+    OPJ_UINT32 x0_ = 0;
+    OPJ_UINT32 y0_ = 0;
+};
+
+int clampByte(double value) {
+    return std::clamp(static_cast<int>(value + 0.5), 0, 255);
+}
+
+void toCanvas(const opj_image_t& image, QImage& canvas) {
+    const std::uint32_t count = std::min<std::uint32_t>(image.numcomps, 4);
+    std::vector<ComponentReader> comps;
+    comps.reserve(count);
+    for (std::uint32_t c = 0; c < count; ++c) {
+        comps.emplace_back(image.comps[c], image);
+    }
+    const bool ycc = image.color_space == OPJ_CLRSPC_SYCC && count >= 3;
+    const bool colour = count >= 3;
+    const bool alpha = count == 2 || count == 4;
+    const auto width = static_cast<std::uint32_t>(canvas.width());
+    const auto height = static_cast<std::uint32_t>(canvas.height());
+    for (std::uint32_t y = 0; y < height; ++y) {
+        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(static_cast<int>(y)));
+        for (std::uint32_t x = 0; x < width; ++x) {
+            int r = comps[0].at(x, y);
+            int g = r;
+            int b = r;
+            if (colour) {
+                g = comps[1].at(x, y);
+                b = comps[2].at(x, y);
+                if (ycc) {
+                    const double luma = r;
+                    const double cb = g - 128.0;
+                    const double cr = b - 128.0;
+                    r = clampByte(luma + 1.402 * cr);
+                    g = clampByte(luma - 0.344136 * cb - 0.714136 * cr);
+                    b = clampByte(luma + 1.772 * cb);
+                }
+            }
+            const int a = alpha ? comps[count - 1].at(x, y) : 255;
+            out[x] = qRgba(r, g, b, a);
+        }
+    }
+}
+
+bool anyComponentData(const opj_image_t& image) {
+    for (std::uint32_t c = 0; c < std::min<std::uint32_t>(image.numcomps, 4); ++c) {
+        if (image.comps[c].data != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    const bool boxed = bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == 0;
+    auto messages = std::make_unique<Messages>();
+    MemoryStream input{bytes, 0};
+
+    const std::unique_ptr<opj_stream_t, StreamFreer> stream(
+        opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
+    const std::unique_ptr<opj_codec_t, CodecFreer> codec(
+        opj_create_decompress(boxed ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+    if (!stream || !codec) {
+        return invalidResult(QStringLiteral("Out of memory."));
+    }
+    opj_stream_set_user_data(stream.get(), &input, nullptr);
+    opj_stream_set_user_data_length(stream.get(), bytes.size());
+    opj_stream_set_read_function(stream.get(), readStream);
+    opj_stream_set_skip_function(stream.get(), skipStream);
+    opj_stream_set_seek_function(stream.get(), seekStream);
+
+    opj_set_error_handler(codec.get(), onError, messages.get());
+    opj_set_warning_handler(codec.get(), onWarning, messages.get());
+    opj_set_info_handler(codec.get(), onInfo, nullptr);
+    opj_dparameters_t parameters{};
+    opj_set_default_decoder_parameters(&parameters);
+    if (opj_setup_decoder(codec.get(), &parameters) == OPJ_FALSE) {
+        return invalidResult(libraryMessage(messages->error.data()));
+    }
+    // Lets a truncated codestream decode as far as it goes instead of failing outright.
+    opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
+
+    opj_image_t* header = nullptr;
+    const bool headerRead = opj_read_header(stream.get(), codec.get(), &header) != OPJ_FALSE;
+    const std::unique_ptr<opj_image_t, ImageFreer> image(header);
+    if (!headerRead || !image || image->numcomps == 0 || image->comps == nullptr) {
+        return invalidResult(libraryMessage(messages->error.data()));
+    }
+    const std::uint64_t width = image->x1 > image->x0 ? image->x1 - image->x0 : 0;
+    const std::uint64_t height = image->y1 > image->y0 ? image->y1 - image->y0 : 0;
+    if (auto refusal = refuseSize(width, height, limits)) {
+        return invalidResult(*refusal);
+    }
+    // openjpeg holds every component at 32 bits per sample whatever it is drawn with.
+    if (image->numcomps > 4) {
+        return invalidResult(
+            QStringLiteral("The file declares %1 colour components.").arg(image->numcomps));
+    }
+
+    const bool decoded = opj_decode(codec.get(), stream.get(), image.get()) != OPJ_FALSE;
+    if (!anyComponentData(*image)) {
+        return invalidResult(libraryMessage(messages->error.data()));
+    }
+    const std::uint32_t count = image->numcomps;
+    QImage canvas =
+        makeCanvas(static_cast<int>(width), static_cast<int>(height), count == 2 || count == 4);
+    if (canvas.isNull()) {
+        return invalidResult(QStringLiteral("Out of memory."));
+    }
+    toCanvas(*image, canvas);
+
+    DecodeResult result;
+    const bool complained = messages->error[0] != '\0' || messages->warning[0] != '\0';
+    result.partial = !decoded || complained;
+    if (result.partial) {
+        result.message = libraryMessage(messages->error[0] != '\0' ? messages->error.data()
+                                                                   : messages->warning.data());
+    }
+    result.image = std::move(canvas);
+    return result;
+}
+
+} // namespace zerbrak::decoding

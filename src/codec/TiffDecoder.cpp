@@ -1,0 +1,213 @@
+#include "DecoderCommon.h"
+#include "FormatDecoders.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <tiffio.h>
+
+namespace zerbrak::decoding {
+namespace {
+
+struct MemoryFile {
+    std::span<const std::uint8_t> bytes;
+    std::uint64_t pos = 0;
+    std::array<char, 512> error{};
+    std::array<char, 512> warning{};
+};
+
+MemoryFile& fileOf(thandle_t handle) {
+    return *static_cast<MemoryFile*>(handle);
+}
+
+tmsize_t readProc(thandle_t handle, void* buffer, tmsize_t size) {
+    MemoryFile& file = fileOf(handle);
+    if (size <= 0 || file.pos >= file.bytes.size()) {
+        return 0;
+    }
+    const auto count =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), file.bytes.size() - file.pos);
+    std::memcpy(buffer, file.bytes.data() + file.pos, static_cast<std::size_t>(count));
+    file.pos += count;
+    return static_cast<tmsize_t>(count);
+}
+
+tmsize_t writeProc(thandle_t, void*, tmsize_t) {
+    return -1;
+}
+
+toff_t seekProc(thandle_t handle, toff_t offset, int whence) {
+    MemoryFile& file = fileOf(handle);
+    std::uint64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = file.pos;
+    } else if (whence == SEEK_END) {
+        base = file.bytes.size();
+    }
+    // Offsets past the end are allowed, as for a file; reads there simply find nothing.
+    if (offset > UINT64_MAX - base) {
+        return static_cast<toff_t>(-1);
+    }
+    file.pos = base + offset;
+    return file.pos;
+}
+
+int closeProc(thandle_t) {
+    return 0;
+}
+
+toff_t sizeProc(thandle_t handle) {
+    return fileOf(handle).bytes.size();
+}
+
+int mapProc(thandle_t, void**, toff_t*) {
+    return 0;
+}
+
+void unmapProc(thandle_t, void*, toff_t) {}
+
+// libtiff reports through printf-style handlers; ours keep the first of each kind instead
+// of printing them.
+int keepText(std::array<char, 512>& to, const char* module, const char* format, va_list args) {
+    if (to[0] != '\0') {
+        return 1;
+    }
+    std::array<char, 400> text{};
+    std::vsnprintf(text.data(), text.size(), format, args);
+    std::snprintf(to.data(), to.size(), "%s%s%s", module != nullptr ? module : "",
+                  module != nullptr ? ": " : "", text.data());
+    return 1;
+}
+
+int onError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    return keepText(static_cast<MemoryFile*>(user)->error, module, format, args);
+}
+
+int onWarning(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    return keepText(static_cast<MemoryFile*>(user)->warning, module, format, args);
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+struct OptionsFreer {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+// Owns the RGBA reading state that TIFFRGBAImageBegin sets up.
+class RgbaReader {
+public:
+    RgbaReader() = default;
+    RgbaReader(const RgbaReader&) = delete;
+    RgbaReader& operator=(const RgbaReader&) = delete;
+    ~RgbaReader() {
+        if (begun_) {
+            TIFFRGBAImageEnd(&image_);
+        }
+    }
+
+    bool begin(TIFF* tiff, std::array<char, 1024>& message) {
+        begun_ = TIFFRGBAImageBegin(&image_, tiff, 1, message.data()) != 0;
+        return begun_;
+    }
+    TIFFRGBAImage& image() { return image_; }
+
+private:
+    TIFFRGBAImage image_{};
+    bool begun_ = false;
+};
+
+// libtiff packs RGBA with red in the low byte; QImage wants blue there.
+void swapRedBlue(QImage& canvas, int firstRow, int endRow) {
+    for (int y = firstRow; y < endRow; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(canvas.scanLine(y));
+        for (int x = 0; x < canvas.width(); ++x) {
+            const QRgb p = line[x];
+            line[x] = (p & 0xFF00FF00u) | ((p & 0xFFu) << 16) | ((p >> 16) & 0xFFu);
+        }
+    }
+}
+
+} // namespace
+
+DecodeResult decodeTiff(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    auto file = std::make_unique<MemoryFile>();
+    file->bytes = bytes;
+    const std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
+    if (!options) {
+        return invalidResult(QStringLiteral("Out of memory."));
+    }
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options.get(),
+        static_cast<tmsize_t>(std::min<std::uint64_t>(limits.maxPixelBytes, INT64_MAX)));
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, file.get());
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, file.get());
+    // "m": no memory mapping, every read goes through readProc and its bounds.
+    const std::unique_ptr<TIFF, TiffCloser> tiff(
+        TIFFClientOpenExt("memory", "rm", file.get(), readProc, writeProc, seekProc, closeProc,
+                          sizeProc, mapProc, unmapProc, options.get()));
+    if (!tiff) {
+        return invalidResult(libraryMessage(file->error.data()));
+    }
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    if (auto refusal = refuseSize(width, height, limits)) {
+        return invalidResult(*refusal);
+    }
+    std::array<char, 1024> message{};
+    RgbaReader reader;
+    if (!reader.begin(tiff.get(), message)) {
+        return invalidResult(libraryMessage(message.data()));
+    }
+    TIFFRGBAImage& rgba = reader.image();
+    rgba.req_orientation = ORIENTATION_TOPLEFT;
+    const bool alpha = rgba.alpha != 0;
+    const bool premultiplied = rgba.alpha == EXTRASAMPLE_ASSOCALPHA;
+    QImage canvas(static_cast<int>(width), static_cast<int>(height),
+                  premultiplied ? QImage::Format_ARGB32_Premultiplied
+                  : alpha       ? QImage::Format_ARGB32
+                                : QImage::Format_RGB32);
+    if (canvas.isNull()) {
+        return invalidResult(QStringLiteral("Out of memory."));
+    }
+
+    // A strip (or a row of tiles) at a time, so that one damaged strip costs only its rows.
+    std::uint32_t band = 0;
+    if (TIFFIsTiled(tiff.get()) != 0) {
+        TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &band);
+    } else {
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &band);
+    }
+    band = std::clamp<std::uint32_t>(band, 1, height);
+    std::uint32_t goodRows = 0;
+    for (std::uint32_t row = 0; row < height; row += band) {
+        const std::uint32_t rows = std::min(band, height - row);
+        rgba.row_offset = static_cast<int>(row);
+        rgba.col_offset = 0;
+        auto* raster = reinterpret_cast<std::uint32_t*>(canvas.scanLine(static_cast<int>(row)));
+        const int first = static_cast<int>(row);
+        const int end = static_cast<int>(row + rows);
+        if (TIFFRGBAImageGet(&rgba, raster, width, rows) != 0) {
+            swapRedBlue(canvas, first, end);
+            goodRows += rows;
+        } else {
+            fillRows(canvas, first, end, kMissingPixel);
+        }
+    }
+    if (goodRows == 0) {
+        return invalidResult(libraryMessage(file->error.data()));
+    }
+    DecodeResult result;
+    result.partial = goodRows < height;
+    result.message =
+        libraryMessage(file->error[0] != '\0' ? file->error.data() : file->warning.data());
+    result.image = premultiplied ? canvas.convertToFormat(QImage::Format_ARGB32) : canvas;
+    return result;
+}
+
+} // namespace zerbrak::decoding
