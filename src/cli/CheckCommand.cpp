@@ -15,12 +15,8 @@ int runCheck(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("check"), QStringLiteral("The command."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to decode."),
                                  QStringLiteral("FILE..."));
-    if (!parser.parse(arguments)) {
-        throw UsageError{parser.errorText()};
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return exitOk;
+    if (!parseArguments(parser, arguments)) {
+        return exitOk; // the help was asked for and printed
     }
     const QStringList files = parser.positionalArguments().mid(1);
     if (files.isEmpty()) {

@@ -5,7 +5,30 @@
 #include "glitch/TranscodeChange.h"
 #include "platform/TextValues.h"
 
+#include <QFileInfo>
+#include <cstdio>
+
 namespace zerbrak::cli {
+
+bool parseArguments(QCommandLineParser& parser, const QStringList& arguments) {
+    if (!parser.parse(arguments)) {
+        throw UsageError{parser.errorText()};
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return false;
+    }
+    return true;
+}
+
+bool inputIsReadable(const QString& path) {
+    if (QFileInfo(path).isReadable()) {
+        return true;
+    }
+    std::fprintf(stderr, "zerbrak-cli: cannot read the input file %s\n",
+                 path.toLocal8Bit().constData());
+    return false;
+}
 
 void addPassOptions(QCommandLineParser& parser) {
     parser.addOption(

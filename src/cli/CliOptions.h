@@ -20,6 +20,13 @@ struct UsageError {
     QString message;
 };
 
+// Parses the command's arguments; a parse error is a UsageError. Prints the help and returns
+// false when --help was asked for.
+bool parseArguments(QCommandLineParser& parser, const QStringList& arguments);
+
+// Says so on stderr when `path` cannot be read.
+bool inputIsReadable(const QString& path);
+
 // Adds --seed, --from, --to, --replace and --chance.
 void addPassOptions(QCommandLineParser& parser);
 

@@ -31,12 +31,8 @@ int runFrames(const QStringList& arguments) {
     addPassOptions(parser);
     addTranscodeOption(parser);
 
-    if (!parser.parse(arguments)) {
-        throw UsageError{parser.errorText()};
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return exitOk;
+    if (!parseArguments(parser, arguments)) {
+        return exitOk; // the help was asked for and printed
     }
     const QStringList inputs = parser.positionalArguments().mid(1);
     if (inputs.size() > 1) {
@@ -59,9 +55,7 @@ int runFrames(const QStringList& arguments) {
             QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
     }
     applyTranscode(parser, session);
-    if (!QFileInfo(session.inPath).isReadable()) {
-        std::fprintf(stderr, "zerbrak-cli: cannot read the input file %s\n",
-                     session.inPath.toLocal8Bit().constData());
+    if (!inputIsReadable(session.inPath)) {
         return exitFileError;
     }
 

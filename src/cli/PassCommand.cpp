@@ -26,12 +26,8 @@ int runPass(const QStringList& arguments) {
     addPassOptions(parser);
     addTranscodeOption(parser);
 
-    if (!parser.parse(arguments)) {
-        throw UsageError{parser.errorText()};
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return exitOk;
+    if (!parseArguments(parser, arguments)) {
+        return exitOk; // the help was asked for and printed
     }
     const QStringList files = parser.positionalArguments().mid(1);
     if (files.size() != 2) {
@@ -49,9 +45,7 @@ int runPass(const QStringList& arguments) {
     reseed(session, readSeed(parser));
     applyTranscode(parser, session);
 
-    if (!QFileInfo(session.inPath).isReadable()) {
-        std::fprintf(stderr, "zerbrak-cli: cannot read the input file %s\n",
-                     session.inPath.toLocal8Bit().constData());
+    if (!inputIsReadable(session.inPath)) {
         return exitFileError;
     }
 
