@@ -172,17 +172,14 @@ bool anyComponentData(const opj_image_t& image) {
     return false;
 }
 
-} // namespace
-
-DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    const bool boxed = bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == 0;
+DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT format,
+                      const DecodeLimits& limits) {
     auto messages = std::make_unique<Messages>();
     MemoryStream input{bytes, 0};
 
     const std::unique_ptr<opj_stream_t, StreamFreer> stream(
         opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
-    const std::unique_ptr<opj_codec_t, CodecFreer> codec(
-        opj_create_decompress(boxed ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+    const std::unique_ptr<opj_codec_t, CodecFreer> codec(opj_create_decompress(format));
     if (!stream || !codec) {
         return invalidResult(QStringLiteral("Out of memory."));
     }
@@ -241,6 +238,40 @@ DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLim
     }
     result.image = std::move(canvas);
     return result;
+}
+
+// Where the codestream starts: its SOC marker followed by SIZ.
+std::size_t codestreamStart(std::span<const std::uint8_t> bytes) {
+    constexpr std::array<std::uint8_t, 4> socSiz{0xFF, 0x4F, 0xFF, 0x51};
+    const auto found = std::search(bytes.begin(), bytes.end(), socSiz.begin(), socSiz.end());
+    return static_cast<std::size_t>(found - bytes.begin());
+}
+
+} // namespace
+
+DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    const bool boxed = bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == 0;
+    if (!boxed) {
+        return decodeAs(bytes, OPJ_CODEC_J2K, limits);
+    }
+    DecodeResult result = decodeAs(bytes, OPJ_CODEC_JP2, limits);
+    if (result.isValid()) {
+        return result;
+    }
+    // A struck byte in the boxes around the codestream (the image header box disagreeing with
+    // SIZ, a box length gone wrong) rejects the whole file, though the codestream itself may be
+    // fine: decode it alone, without the boxes.
+    const std::size_t start = codestreamStart(bytes);
+    if (start >= bytes.size()) {
+        return result;
+    }
+    DecodeResult bare = decodeAs(bytes.subspan(start), OPJ_CODEC_J2K, limits);
+    if (!bare.isValid()) {
+        return result;
+    }
+    bare.partial = true;
+    bare.message = QStringLiteral("The JP2 boxes are damaged; the codestream was decoded alone.");
+    return bare;
 }
 
 } // namespace zerbrak::decoding

@@ -427,6 +427,20 @@ private slots:
         QVERIFY(samePixels(straight.image, interlaced.image));
     }
 
+    // A struck byte in the boxes (here the image header's height) no longer loses the picture:
+    // the codestream inside is decoded alone.
+    void jp2WithDamagedBoxesFallsBackToTheCodestream() {
+        const QByteArray clean = fixture("jp2-clean.jp2");
+        QCOMPARE(clean.mid(44, 4), QByteArray("ihdr"));
+        QByteArray damaged = clean;
+        damaged[48] = '\x7f'; // height, most significant byte
+        const DecodeResult expected = decode(clean);
+        const DecodeResult result = decode(damaged);
+        QVERIFY2(result.isValid(), qPrintable(result.message));
+        QVERIFY(result.partial);
+        QVERIFY(samePixels(result.image, expected.image));
+    }
+
     void gifWithoutColourMapUsesGreyRamp() {
         const DecodeResult result = decode(fixture("gif-no-colour-map.gif"));
         QVERIFY2(result.isValid(), qPrintable(result.message));
