@@ -1,5 +1,6 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
+#include "TiffRepair.h"
 
 #include <algorithm>
 #include <array>
@@ -131,9 +132,7 @@ void swapRedBlue(QImage& canvas, int firstRow, int endRow) {
     }
 }
 
-} // namespace
-
-DecodeResult decodeTiff(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
     auto file = std::make_unique<MemoryFile>();
     file->bytes = bytes;
     const std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
@@ -208,6 +207,27 @@ DecodeResult decodeTiff(std::span<const std::uint8_t> bytes, const DecodeLimits&
         libraryMessage(file->error[0] != '\0' ? file->error.data() : file->warning.data());
     result.image = premultiplied ? canvas.convertToFormat(QImage::Format_ARGB32) : canvas;
     return result;
+}
+
+} // namespace
+
+DecodeResult decodeTiff(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    DecodeResult result = decodeDirectly(bytes, limits);
+    if (result.isValid()) {
+        return result;
+    }
+    const auto repaired = repairTiffDirectory(bytes);
+    if (!repaired) {
+        return result;
+    }
+    DecodeResult mended = decodeDirectly(*repaired, limits);
+    if (!mended.isValid()) {
+        return result;
+    }
+    mended.partial = true;
+    mended.message =
+        QStringLiteral("The TIFF directory was damaged; its sample fields were mended.");
+    return mended;
 }
 
 } // namespace zerbrak::decoding

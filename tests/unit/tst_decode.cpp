@@ -441,6 +441,47 @@ private slots:
         QVERIFY(samePixels(result.image, expected.image));
     }
 
+    // One struck byte in a one-value field of the directory no longer loses every strip.
+    void tiffWithDamagedSampleFields_data() {
+        QTest::addColumn<int>("tag");
+        QTest::addColumn<int>("fieldOffset"); // within the 12-byte entry
+        QTest::addColumn<int>("value");
+        QTest::newRow("samples per pixel count") << 277 << 4 << 3;
+        QTest::newRow("compression count") << 259 << 4 << 2;
+        QTest::newRow("bits per sample differ") << 258 << -1 << 9;
+    }
+    void tiffWithDamagedSampleFields() {
+        QFETCH(int, tag);
+        QFETCH(int, fieldOffset);
+        QFETCH(int, value);
+        const QByteArray clean = fixture("tiff-lzw.tif");
+        QVERIFY(clean.startsWith("II*"));
+        auto le = [&](qsizetype at, int length) {
+            quint32 v = 0;
+            for (int i = length - 1; i >= 0; --i) {
+                v = (v << 8) | static_cast<quint8>(clean[at + i]);
+            }
+            return v;
+        };
+        const qsizetype directory = le(4, 4);
+        qsizetype entry = -1;
+        for (quint32 i = 0; i < le(directory, 2); ++i) {
+            if (le(directory + 2 + 12 * i, 2) == static_cast<quint32>(tag)) {
+                entry = directory + 2 + 12 * i;
+            }
+        }
+        QVERIFY(entry > 0);
+        QByteArray damaged = clean;
+        // Bits per sample: its second value, out of line at the offset the entry holds.
+        const qsizetype at = fieldOffset >= 0 ? entry + fieldOffset : le(entry + 8, 4) + 2;
+        damaged[at] = static_cast<char>(value);
+
+        const DecodeResult result = decode(damaged);
+        QVERIFY2(result.isValid(), qPrintable(result.message));
+        QVERIFY(result.partial);
+        QVERIFY(samePixels(result.image, decode(clean).image));
+    }
+
     void gifWithoutColourMapUsesGreyRamp() {
         const DecodeResult result = decode(fixture("gif-no-colour-map.gif"));
         QVERIFY2(result.isValid(), qPrintable(result.message));
