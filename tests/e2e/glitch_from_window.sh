@@ -10,17 +10,19 @@ export HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=xcb
 run() {
     "$binary" >"$home/log" 2>&1 &
     local pid=$!
-    # --sync waits until the window is mapped.
+    # --sync waits until the window is mapped; Qt also makes unmapped helper windows that
+    # carry the title, hence --onlyvisible. There is no window manager to activate it.
     local window
-    window=$(timeout 30 xdotool search --sync --name '^Zerbrak$' | head -1)
-    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Zerbrak$' | head -1)
+    xdotool windowfocus --sync "$window"
     sleep 1 # start-up runs right after the window maps
     xdotool key --window "$window" ctrl+Return
     for _ in $(seq 1 100); do
         compgen -G "$home/Documents/zerbrak/*" >/dev/null && break
         sleep 0.2
     done
-    xdotool key --window "$window" ctrl+q
+    # The window may be gone before the key-up events reach it; that is the point.
+    xdotool key --window "$window" ctrl+q 2>/dev/null || true
     for _ in $(seq 1 50); do
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.2
