@@ -7,7 +7,7 @@
 
 namespace zerbrak {
 
-// Saved settings and scripts store these numbers, so they never change.
+// The six file types a picture can be re-encoded into before it is damaged.
 enum class ImageFileType { Tiff = 0, Bmp = 1, Gif = 2, Jpeg = 3, Png = 4, Jpeg2000 = 5 };
 
 struct EncodeOptions {
