@@ -1,6 +1,7 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
 
+#include <QThread>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -199,6 +200,8 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     }
     // Lets a truncated codestream decode as far as it goes instead of failing outright.
     opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
+    // Code-blocks decode independently; every core shortens the wait for a frame.
+    opj_codec_set_threads(codec.get(), std::max(1, QThread::idealThreadCount()));
 
     opj_image_t* header = nullptr;
     const bool headerRead = opj_read_header(stream.get(), codec.get(), &header) != OPJ_FALSE;
