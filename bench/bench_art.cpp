@@ -2,7 +2,6 @@
 // is encoded into it and damaged many times by the target's own mode, as a frame series would,
 // and each result is decoded. Prints the share shown by our decoders and, for comparison, by
 // Qt's own readers on the very same bytes.
-#include "EditionConstants.h"
 #include "codec/Decode.h"
 #include "codec/Encode.h"
 #include "glitch/CorruptionMode.h"
@@ -18,33 +17,10 @@
 
 using namespace zerbrak;
 
-namespace {
-
-std::vector<std::uint8_t> damage(std::vector<std::uint8_t> bytes, const char* extension,
-                                 RandomSource& random) {
-    switch (chooseMode(extension)) {
-    case CorruptionMode::LineBreakRewrite: {
-        std::vector<std::uint8_t> out(lineBreakRewriteLength(bytes));
-        out.resize(lineBreakRewrite(bytes, out));
-        return out;
-    }
-    case CorruptionMode::SingleByteStrike:
-        singleByteStrike(bytes, random);
-        return bytes;
-    case CorruptionMode::ReplaceAndScatter:
-        replaceAndScatter(bytes, GlitchParams{0, 0, false, 50}, random);
-        return bytes;
-    }
-    return bytes;
-}
-
-} // namespace
-
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const int passes = argc > 1 ? std::atoi(argv[1]) : 200;
-    QImage source(resourcePath(QString::fromUtf8(edition::startImageName),
-                               QString::fromUtf8(edition::startImageType)));
+    QImage source(startImagePath());
     if (source.isNull()) {
         std::fprintf(stderr, "bench_art: start image not found\n");
         return 1;
@@ -70,7 +46,8 @@ int main(int argc, char* argv[]) {
         int qtShown = 0;
         for (int seed = 0; seed < passes; ++seed) {
             RandomSource random(static_cast<std::uint32_t>(seed) + 1U);
-            const std::vector<std::uint8_t> damaged = damage(encoded.bytes, row.extension, random);
+            const std::vector<std::uint8_t> damaged =
+                applyMode(chooseMode(row.extension), encoded.bytes, {0, 0, false, 50}, random);
             const DecodeResult result = decodeImageBytes(damaged);
             shown += result.isValid() ? 1 : 0;
             partial += result.isValid() && result.partial ? 1 : 0;

@@ -1,6 +1,5 @@
 #include "ZerbrakAppDelegate.h"
 
-#include "EditionConstants.h"
 #include "MainWindow.h"
 #include "codec/Decode.h"
 #include "glitch/GlitchPass.h"
@@ -46,13 +45,6 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
             &ZerbrakAppDelegate::OpenOutputFolder);
     connect(ui.revealButton, &QPushButton::clicked, ui.actionRevealOutput, &QAction::trigger);
     connect(ui.popupbutton, &QComboBox::activated, this, &ZerbrakAppDelegate::TRANSCODEchange);
-    for (QWidget* control :
-         {static_cast<QWidget*>(ui.glitchButton), static_cast<QWidget*>(ui.revealButton),
-          static_cast<QWidget*>(ui.popupbutton)}) {
-        control->setEnabled(true);
-    }
-    ui.actionGlitch->setEnabled(true);
-    ui.actionRevealOutput->setEnabled(true);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -69,8 +61,7 @@ QString ZerbrakAppDelegate::doGlitch(const QString& inputPath, const QString& ou
 }
 
 void ZerbrakAppDelegate::applicationDidFinishLaunching() {
-    const QString startImage = resourcePath(QString::fromUtf8(edition::startImageName),
-                                            QString::fromUtf8(edition::startImageType));
+    const QString startImage = startImagePath();
     startSession(session_, startImage, fieldNumber(tf_randomSeed),
                  QDateTime::currentSecsSinceEpoch());
     desktop_.showImage(decodeImageFile(session_.inPath).image);

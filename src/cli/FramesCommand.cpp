@@ -1,9 +1,8 @@
 #include "CliDesktop.h"
 #include "CliOptions.h"
 #include "Commands.h"
-#include "EditionConstants.h"
+#include "platform/PathExtension.h"
 #include "platform/Resources.h"
-#include "platform/TextValues.h"
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
 
@@ -46,13 +45,11 @@ int runFrames(const QStringList& arguments) {
             : 1;
 
     Session session;
-    const QString startImage = resourcePath(QString::fromUtf8(edition::startImageName),
-                                            QString::fromUtf8(edition::startImageType));
+    const QString startImage = startImagePath();
     startSession(session, startImage, readSeed(parser), QDateTime::currentSecsSinceEpoch());
     if (!inputs.isEmpty()) {
         session.inPath = QFileInfo(inputs[0]).absoluteFilePath();
-        session.endFormat =
-            QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
+        session.endFormat = pathExtension(session.inPath);
     }
     applyTranscode(parser, session);
     if (!inputIsReadable(session.inPath)) {

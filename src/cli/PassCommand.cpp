@@ -2,7 +2,7 @@
 #include "CliOptions.h"
 #include "Commands.h"
 #include "glitch/GlitchPass.h"
-#include "platform/TextValues.h"
+#include "platform/PathExtension.h"
 
 #include <QFileInfo>
 #include <cstdio>
@@ -38,10 +38,9 @@ int runPass(const QStringList& arguments) {
 
     Session session;
     session.inPath = files[0];
-    session.endFormat =
-        parser.isSet(QStringLiteral("format"))
-            ? parser.value(QStringLiteral("format"))
-            : QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
+    session.endFormat = parser.isSet(QStringLiteral("format"))
+                            ? parser.value(QStringLiteral("format"))
+                            : pathExtension(session.inPath);
     reseed(session, readSeed(parser));
     applyTranscode(parser, session);
 

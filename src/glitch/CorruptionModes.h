@@ -1,10 +1,12 @@
 #pragma once
 
+#include "CorruptionMode.h"
 #include "RandomSource.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace zerbrak {
 
@@ -26,6 +28,11 @@ std::size_t lineBreakRewrite(std::span<const std::uint8_t> input, std::span<std:
 // Two draws (position, then value) and one byte stored. An empty buffer is left as it is
 // and draws nothing.
 void singleByteStrike(std::span<std::uint8_t> buffer, RandomSource& random);
+
+// Damages `bytes` by `mode` and returns the result: the same buffer for the in-place modes,
+// a new, exactly sized one for the line-break rewrite, which grows.
+std::vector<std::uint8_t> applyMode(CorruptionMode mode, std::vector<std::uint8_t> bytes,
+                                    const GlitchParams& params, RandomSource& random);
 
 // In place. Draws once per candidate position and once more per struck byte, in position
 // order. `params.chance` must lie in 0..100.

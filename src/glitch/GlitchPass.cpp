@@ -12,26 +12,15 @@
 namespace zerbrak {
 namespace {
 
-// Damages `bytes` by the mode of `endFormat`; returns the damaged bytes (the same buffer for
-// the in-place modes, a new one for the line-break rewrite, which grows).
-std::vector<std::uint8_t> damage(std::vector<std::uint8_t> bytes, const QString& endFormat,
-                                 const GlitchParams& params, RandomSource& random) {
-    switch (chooseMode(endFormat.toStdString())) {
-    case CorruptionMode::LineBreakRewrite: {
+// The mode `endFormat` picks, announced in the log as the window always has.
+CorruptionMode announcedMode(const QString& endFormat) {
+    const CorruptionMode mode = chooseMode(endFormat.toStdString());
+    if (mode == CorruptionMode::LineBreakRewrite) {
         logLine(QStringLiteral("has bmp"));
-        std::vector<std::uint8_t> rewritten(lineBreakRewriteLength(bytes));
-        rewritten.resize(lineBreakRewrite(bytes, rewritten));
-        return rewritten;
-    }
-    case CorruptionMode::SingleByteStrike:
+    } else if (mode == CorruptionMode::SingleByteStrike) {
         logLine(QStringLiteral("has png"));
-        singleByteStrike(bytes, random);
-        return bytes;
-    case CorruptionMode::ReplaceAndScatter:
-        replaceAndScatter(bytes, params, random);
-        return bytes;
     }
-    return bytes;
+    return mode;
 }
 
 } // namespace
@@ -57,7 +46,7 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
     logLine(QStringLiteral("dostuff inPath: ") + session.inPath);
     logLine(QStringLiteral("dostuff outFileName: ") + outputPath);
 
-    bytes = damage(std::move(bytes), session.endFormat, params, session.random);
+    bytes = applyMode(announcedMode(session.endFormat), std::move(bytes), params, session.random);
 
     const auto size = static_cast<qint64>(bytes.size());
     const bool written = output.write(reinterpret_cast<const char*>(bytes.data()), size) == size;

@@ -2,7 +2,7 @@
 
 #include "FormatTable.h"
 #include "platform/Log.h"
-#include "platform/TextValues.h"
+#include "platform/PathExtension.h"
 
 namespace zerbrak {
 
@@ -13,8 +13,7 @@ void transcodeChange(Session& session, const QString& title) {
         session.trans_endFormat = row->target;
         return;
     }
-    const QString extension =
-        QString::fromStdString(std::string(pathExtension(session.inPath.toStdString())));
+    const QString extension = pathExtension(session.inPath);
     session.endFormat = extension;
     session.trans_endFormat = FreeText{extension};
 }

@@ -1,5 +1,7 @@
 #include "Resources.h"
 
+#include "EditionConstants.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -25,6 +27,11 @@ QString resourcePath(const QString& baseName, const QString& type) {
         }
     }
     return {};
+}
+
+QString startImagePath() {
+    return resourcePath(QString::fromUtf8(edition::startImageName),
+                        QString::fromUtf8(edition::startImageType));
 }
 
 } // namespace zerbrak

@@ -9,4 +9,7 @@ namespace zerbrak {
 // binary's folder (the build tree has the same shape), then the installed data folder.
 QString resourcePath(const QString& baseName, const QString& type);
 
+// The edition's start image, or an empty string when it is missing.
+QString startImagePath();
+
 } // namespace zerbrak

@@ -1,5 +1,6 @@
 #include "EditionConstants.h"
 #include "MainWindow.h"
+#include "TestFiles.h"
 #include "ZerbrakAppDelegate.h"
 #include "glitch/ControlDefaults.h"
 #include "ui_MainWindow.h"
@@ -24,11 +25,6 @@
 using namespace zerbrak;
 
 namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Edition {
     QString startImage;

@@ -1,5 +1,6 @@
 #include "EditionConstants.h"
 #include "FakeDesktop.h"
+#include "TestFiles.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/Session.h"
 #include "platform/Log.h"
@@ -21,20 +22,6 @@ QByteArray patterned(int size) {
         bytes[i] = static_cast<char>((i * 31 + 7) & 0xFF);
     }
     return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return file.readAll();
 }
 
 } // namespace
