@@ -4,8 +4,7 @@
 // Qt's own readers on the very same bytes.
 #include "codec/Decode.h"
 #include "codec/Encode.h"
-#include "glitch/CorruptionMode.h"
-#include "glitch/CorruptionModes.h"
+#include "core/CorruptionModes.h"
 #include "glitch/FormatTable.h"
 #include "platform/Resources.h"
 

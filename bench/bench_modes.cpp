@@ -1,7 +1,7 @@
 // Throughput of the corruption modes over 64 MiB, beside memcpy of the same buffer on the same
 // machine in the same run, so the figures can be read against the memory bandwidth at hand.
-#include "glitch/CorruptionModes.h"
-#include "glitch/RandomSource.h"
+#include "core/CorruptionModes.h"
+#include "core/RandomSource.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "core/ControlDefaults.h"
 #include "ui_MainWindow.h"
 
 namespace zerbrak {
@@ -10,6 +11,9 @@ MainWindow::MainWindow(QWidget* parent)
     ui_->tf_numFrames->setEnabled(ui_->bt_batch->isChecked());
     connect(ui_->sl_chance, &QSlider::valueChanged, ui_->chanceValue,
             qOverload<int>(&QLabel::setNum));
+    // The chance starts where zerbrak-cli's default is, whatever the form says.
+    ui_->sl_chance->setValue(defaults::chance);
+    ui_->chanceValue->setNum(defaults::chance);
 }
 
 MainWindow::~MainWindow() = default;

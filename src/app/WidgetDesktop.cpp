@@ -1,6 +1,6 @@
 #include "WidgetDesktop.h"
 
-#include "platform/Reveal.h"
+#include "desktop/Reveal.h"
 #include "view/PictureView.h"
 
 #include <QApplication>

@@ -2,10 +2,10 @@
 
 #include "MainWindow.h"
 #include "codec/Decode.h"
+#include "core/TextValues.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
 #include "platform/Resources.h"
-#include "platform/TextValues.h"
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
 #include "ui_MainWindow.h"

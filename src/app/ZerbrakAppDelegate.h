@@ -1,7 +1,7 @@
 #pragma once
 
 #include "WidgetDesktop.h"
-#include "glitch/CorruptionModes.h"
+#include "core/CorruptionModes.h"
 #include "glitch/Session.h"
 
 #include <QObject>

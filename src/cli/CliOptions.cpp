@@ -1,9 +1,9 @@
 #include "CliOptions.h"
 
-#include "glitch/ControlDefaults.h"
+#include "core/ControlDefaults.h"
+#include "core/TextValues.h"
 #include "glitch/FormatTable.h"
 #include "glitch/TranscodeChange.h"
-#include "platform/TextValues.h"
 
 #include <QFileInfo>
 #include <cstdio>

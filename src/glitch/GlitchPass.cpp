@@ -1,6 +1,5 @@
 #include "GlitchPass.h"
 
-#include "CorruptionMode.h"
 #include "TranscodeStep.h"
 #include "platform/Desktop.h"
 #include "platform/FileBytes.h"

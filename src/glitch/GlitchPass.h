@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CorruptionModes.h"
 #include "Session.h"
+#include "core/CorruptionModes.h"
 
 #include <QString>
 

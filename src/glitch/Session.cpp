@@ -1,7 +1,7 @@
 #include "Session.h"
 
 #include "EditionConstants.h"
-#include "platform/TextValues.h"
+#include "core/TextValues.h"
 
 namespace zerbrak {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RandomSource.h"
 #include "TranscodeTarget.h"
+#include "core/RandomSource.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TextValues.h"
+#include "core/TextValues.h"
 
 #include <QString>
 

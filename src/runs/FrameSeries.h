@@ -1,6 +1,6 @@
 #pragma once
 
-#include "glitch/CorruptionModes.h"
+#include "core/CorruptionModes.h"
 #include "glitch/Session.h"
 
 #include <QString>

@@ -2,7 +2,7 @@
 #include "MainWindow.h"
 #include "TestFiles.h"
 #include "ZerbrakAppDelegate.h"
-#include "glitch/ControlDefaults.h"
+#include "core/ControlDefaults.h"
 #include "ui_MainWindow.h"
 #include "view/PictureView.h"
 

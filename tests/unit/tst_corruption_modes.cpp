@@ -1,6 +1,5 @@
-#include "glitch/CorruptionMode.h"
-#include "glitch/CorruptionModes.h"
-#include "glitch/RandomSource.h"
+#include "core/CorruptionModes.h"
+#include "core/RandomSource.h"
 
 #include <QTest>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/TextValues.h"
+#include "core/TextValues.h"
 
 #include <QTest>
 #include <cstdint>

@@ -1,4 +1,3 @@
-#include "CorruptionMode.h"
 #include "CorruptionModes.h"
 #include "FastModulo.h"
 

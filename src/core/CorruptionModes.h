@@ -1,21 +1,43 @@
 #pragma once
 
-#include "CorruptionMode.h"
+#include "ControlDefaults.h"
 #include "RandomSource.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace zerbrak {
+
+enum class CorruptionMode {
+    LineBreakRewrite,  // "bmp": line-break bytes become CR LF after the header guard
+    SingleByteStrike,  // "png": one random byte anywhere
+    ReplaceAndScatter, // everything else
+};
+
+// Bytes 0..39 of every file are left alone by the two walking modes.
+inline constexpr std::size_t headerGuard = 40;
+
+// Exact, case-sensitive: "BMP" and "PNG" fall through to replace-and-scatter.
+constexpr CorruptionMode chooseMode(std::string_view endFormat) {
+    if (endFormat == "bmp") {
+        return CorruptionMode::LineBreakRewrite;
+    }
+    if (endFormat == "png") {
+        return CorruptionMode::SingleByteStrike;
+    }
+    return CorruptionMode::ReplaceAndScatter;
+}
 
 // Parameters of one pass, read once from the controls (or the command line).
 struct GlitchParams {
     std::uint8_t fromByte = 0; // low 8 bits of the from field
     std::uint8_t toByte = 0;   // low 8 bits of the to field
     bool replace = false;
-    std::int32_t chance = 50; // 0..100; candidates every (100 - chance) bytes, odds 1 in chance+1
+    std::int32_t chance =
+        defaults::chance; // 0..100; candidates every (100 - chance) bytes, odds 1 in chance+1
 };
 
 // Length the line-break rewrite gives for this input, so the caller can size the output exactly.
