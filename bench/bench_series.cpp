@@ -20,6 +20,7 @@ class QuietDesktop final : public zerbrak::Desktop {
 public:
     void showImage(const QImage&) override {}
     void alertOutputFailed(const QString&) override {}
+    void alertRunFailed(const QString&) override {}
 };
 
 struct Fixture {

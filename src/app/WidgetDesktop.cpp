@@ -33,6 +33,17 @@ void WidgetDesktop::alertOutputFailed(const QString& outputPath) {
     alert.exec();
 }
 
+void WidgetDesktop::alertRunFailed(const QString& message) {
+    QMessageBox alert(window_);
+    alert.setObjectName(QStringLiteral("runFailedAlert"));
+    alert.setIcon(QMessageBox::Warning);
+    alert.setWindowTitle(QStringLiteral("Zerbrak"));
+    alert.setTextFormat(Qt::PlainText);
+    alert.setText(message);
+    alert.setStandardButtons(QMessageBox::Ok);
+    alert.exec();
+}
+
 bool WidgetDesktop::seriesProgress(int frame, int frames, int attempt) {
     if (frames <= 1) {
         // One frame is over in a moment; a dialog would only flash.

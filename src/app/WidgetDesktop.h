@@ -20,6 +20,7 @@ public:
 
     void showImage(const QImage& image) override;
     void alertOutputFailed(const QString& outputPath) override;
+    void alertRunFailed(const QString& message) override;
     bool seriesProgress(int frame, int frames, int attempt) override;
     void seriesFinished() override;
     void revealFolder(const QString& folderPath) override;

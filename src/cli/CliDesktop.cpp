@@ -10,6 +10,11 @@ void CliDesktop::alertOutputFailed(const QString& outputPath) {
                  outputPath.toLocal8Bit().constData());
 }
 
+void CliDesktop::alertRunFailed(const QString& message) {
+    outputFailed_ = true;
+    std::fprintf(stderr, "zerbrak-cli: %s\n", message.toLocal8Bit().constData());
+}
+
 void CliDesktop::frameKept(const QString& path) {
     std::printf("%s\n", path.toLocal8Bit().constData());
     std::fflush(stdout);

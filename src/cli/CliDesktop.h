@@ -10,8 +10,10 @@ class CliDesktop final : public Desktop {
 public:
     void showImage(const QImage& /*image*/) override {}
     void alertOutputFailed(const QString& outputPath) override;
+    void alertRunFailed(const QString& message) override;
     void frameKept(const QString& path) override;
 
+    // An output could not be written, or the run could not go on.
     bool outputFailed() const { return outputFailed_; }
 
 private:

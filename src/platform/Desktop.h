@@ -17,6 +17,10 @@ public:
     // The modal alert of a pass whose output could not be opened, written or closed.
     virtual void alertOutputFailed(const QString& outputPath) = 0;
 
+    // A run cannot go on (its input cannot be read, the scratch folder is unusable, the
+    // re-encode failed): one alert that says why, after which the run ends.
+    virtual void alertRunFailed(const QString& message) = 0;
+
     // Progress of a frame series of `frames` frames: `frame` counts from 0, `attempt` is the
     // pass about to run for it (0 for the first, up to 10 retries). Returning false cancels
     // the series before that pass. The default never cancels.

@@ -10,7 +10,9 @@ class FakeDesktop final : public zerbrak::Desktop {
 public:
     void showImage(const QImage& image) override { shown.append(image); }
     void alertOutputFailed(const QString& outputPath) override { alerts.append(outputPath); }
+    void alertRunFailed(const QString& message) override { failures.append(message); }
 
     QList<QImage> shown;
     QStringList alerts;
+    QStringList failures;
 };

@@ -24,6 +24,7 @@ public:
     explicit CancellingDesktop(int stopBeforePass) : stopBeforePass_(stopBeforePass) {}
     void showImage(const QImage&) override {}
     void alertOutputFailed(const QString&) override {}
+    void alertRunFailed(const QString&) override {}
     bool seriesProgress(int, int, int) override { return passes_++ < stopBeforePass_; }
 
 private:
