@@ -1,83 +1,152 @@
 #include "WidgetDesktop.h"
 
+#include "RunProgress.h"
 #include "desktop/Reveal.h"
 #include "view/PictureView.h"
 
 #include <QApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
+#include <QThread>
 
 namespace zerbrak {
+namespace {
 
-WidgetDesktop::WidgetDesktop(QWidget& window, PictureView& imageView)
-    : window_(&window), imageView_(&imageView) {}
-
-WidgetDesktop::~WidgetDesktop() = default;
-
-void WidgetDesktop::showImage(const QImage& image) {
-    imageView_->setImage(image);
-}
-
-void WidgetDesktop::alertOutputFailed(const QString& outputPath) {
-    QMessageBox alert(window_);
-    alert.setObjectName(QStringLiteral("outputFailedAlert"));
+void execAlert(QWidget* parent, const QString& objectName, const QString& title,
+               const QString& text, const QString& buttonText) {
+    QMessageBox alert(parent);
+    alert.setObjectName(objectName);
     alert.setIcon(QMessageBox::Warning);
-    alert.setWindowTitle(outputPath);
-    // The path is data: shown as it is, never read as markup.
+    alert.setWindowTitle(title);
+    // Paths and messages are data: shown as they are, never read as markup.
     alert.setTextFormat(Qt::PlainText);
-    alert.setText(outputPath);
-    QPushButton* button = alert.addButton(QStringLiteral("Open of testout for writing failed"),
-                                          QMessageBox::AcceptRole);
+    alert.setText(text);
+    QPushButton* button = alert.addButton(buttonText, QMessageBox::AcceptRole);
     alert.setDefaultButton(button);
     alert.setEscapeButton(button);
     alert.exec();
 }
 
+QString progressLabel(int frame, int frames, int attempt) {
+    return attempt == 0 ? QStringLiteral("Frame %1 of %2").arg(frame + 1).arg(frames)
+                        : QStringLiteral("Frame %1 of %2, attempt %3 of 11")
+                              .arg(frame + 1)
+                              .arg(frames)
+                              .arg(attempt + 1);
+}
+
+} // namespace
+
+WidgetDesktop::WidgetDesktop(QMainWindow& window, PictureView& imageView)
+    : window_(&window), imageView_(&imageView), progress_(new RunProgress(&window)) {
+    window.statusBar()->addPermanentWidget(progress_);
+    QObject::connect(progress_, &RunProgress::canceled, &guiSide_, [this] {
+        cancelRun();
+        progress_->cancelling();
+    });
+}
+
+WidgetDesktop::~WidgetDesktop() {
+    if (runUnderWay_) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+bool WidgetDesktop::onGuiThread() const {
+    return QThread::currentThread() == guiSide_.thread();
+}
+
+void WidgetDesktop::post(std::function<void()> call) {
+    QMetaObject::invokeMethod(&guiSide_, std::move(call), Qt::QueuedConnection);
+}
+
+void WidgetDesktop::postAndWait(std::function<void()> call) {
+    if (onGuiThread()) {
+        call();
+        return;
+    }
+    auto done = std::make_shared<bool>(false);
+    post([this, call = std::move(call), done] {
+        call();
+        const std::lock_guard lock(handoffMutex_);
+        *done = true;
+        handoffDone_.notify_all();
+    });
+    std::unique_lock lock(handoffMutex_);
+    handoffDone_.wait(lock, [&] { return *done || shuttingDown_; });
+}
+
+void WidgetDesktop::shutDown() {
+    const std::lock_guard lock(handoffMutex_);
+    shuttingDown_ = true;
+    handoffDone_.notify_all();
+}
+
+void WidgetDesktop::showImage(const QImage& image) {
+    if (onGuiThread()) {
+        imageView_->setImage(image);
+        return;
+    }
+    // The scaled copy is made here, on the run's thread: drawing a large picture scaled would
+    // hold the GUI thread for longer than a frame.
+    QImage display = PictureView::displayCopy(image, imageView_->areaPixels());
+    post([view = imageView_, image, display = std::move(display)] {
+        view->setImage(image, display);
+    });
+}
+
+void WidgetDesktop::alertOutputFailed(const QString& outputPath) {
+    postAndWait([this, outputPath] {
+        execAlert(window_, QStringLiteral("outputFailedAlert"), outputPath, outputPath,
+                  QStringLiteral("Open of testout for writing failed"));
+    });
+}
+
 void WidgetDesktop::alertRunFailed(const QString& message) {
-    QMessageBox alert(window_);
-    alert.setObjectName(QStringLiteral("runFailedAlert"));
-    alert.setIcon(QMessageBox::Warning);
-    alert.setWindowTitle(QStringLiteral("Zerbrak"));
-    alert.setTextFormat(Qt::PlainText);
-    alert.setText(message);
-    alert.setStandardButtons(QMessageBox::Ok);
-    alert.exec();
+    postAndWait([this, message] {
+        execAlert(window_, QStringLiteral("runFailedAlert"), QStringLiteral("Zerbrak"), message,
+                  QStringLiteral("OK"));
+    });
 }
 
 bool WidgetDesktop::seriesProgress(int frame, int frames, int attempt) {
-    if (frames <= 1) {
-        // One frame is over in a moment; a dialog would only flash.
-        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        return true;
-    }
-    if (!progress_) {
-        progress_ = std::make_unique<QProgressDialog>(window_);
-        progress_->setObjectName(QStringLiteral("seriesProgress"));
-        progress_->setWindowTitle(QStringLiteral("Glitching"));
-        progress_->setWindowModality(Qt::WindowModal);
-        progress_->setMinimumDuration(0);
-        progress_->setAutoClose(false);
-        progress_->setAutoReset(false);
-        progress_->setRange(0, frames);
-    }
-    if (progress_->wasCanceled()) {
+    if (cancelled_.load()) {
         return false;
     }
-    progress_->setLabelText(attempt == 0
-                                ? QStringLiteral("Frame %1 of %2").arg(frame + 1).arg(frames)
-                                : QStringLiteral("Frame %1 of %2, attempt %3 of 11")
-                                      .arg(frame + 1)
-                                      .arg(frames)
-                                      .arg(attempt + 1));
-    progress_->setValue(frame);
-    // Repaint the frame just shown and let Cancel through; the dialog keeps the window's
-    // other controls out of reach meanwhile.
-    QApplication::processEvents();
-    return !progress_->wasCanceled();
+    if (onGuiThread()) {
+        showProgress(frame, frames, attempt);
+    } else {
+        post([this, frame, frames, attempt] { showProgress(frame, frames, attempt); });
+    }
+    return true;
 }
 
-void WidgetDesktop::seriesFinished() {
-    progress_.reset();
+void WidgetDesktop::showProgress(int frame, int frames, int attempt) {
+    if (!runUnderWay_ || cancelled_.load()) {
+        return; // a pass run outside a run of the window, or one already told to stop
+    }
+    progress_->setProgress(progressLabel(frame, frames, attempt), frame, frames);
+}
+
+void WidgetDesktop::beginRun() {
+    cancelled_ = false;
+    runUnderWay_ = true;
+    progress_->start();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+}
+
+void WidgetDesktop::endRun() {
+    progress_->finish();
+    if (runUnderWay_) {
+        QApplication::restoreOverrideCursor();
+        runUnderWay_ = false;
+    }
+}
+
+void WidgetDesktop::cancelRun() {
+    cancelled_ = true;
 }
 
 void WidgetDesktop::revealFolder(const QString& folderPath) {

@@ -2,36 +2,72 @@
 
 #include "platform/Desktop.h"
 
-#include <QPointer>
-#include <QProgressDialog>
+#include <QObject>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 
-class QWidget;
+class QMainWindow;
 
 namespace zerbrak {
 
 class PictureView;
+class RunProgress;
 
-// The desktop as the window provides it: the picture area and modal dialogs over the window.
+// The desktop as the window provides it. Runs call it from the worker thread; every call is
+// handed to the GUI thread: pictures and progress queued, the alerts blocking the worker until
+// the user dismisses them. Called on the GUI thread itself (start-up, a pass run there), it
+// acts at once.
 class WidgetDesktop final : public Desktop {
 public:
-    WidgetDesktop(QWidget& window, PictureView& imageView);
+    WidgetDesktop(QMainWindow& window, PictureView& imageView);
     ~WidgetDesktop() override;
+    WidgetDesktop(const WidgetDesktop&) = delete;
+    WidgetDesktop& operator=(const WidgetDesktop&) = delete;
 
     void showImage(const QImage& image) override;
     void alertOutputFailed(const QString& outputPath) override;
     void alertRunFailed(const QString& message) override;
     bool seriesProgress(int frame, int frames, int attempt) override;
-    void seriesFinished() override;
     void revealFolder(const QString& folderPath) override;
 
-    // The open progress dialog of a series, if any (tests press its Cancel).
-    QProgressDialog* progressDialog() const { return progress_.get(); }
+    // GUI thread: a run starts (its progress with Cancel appears if it lasts, the cursor turns
+    // busy) or has ended.
+    void beginRun();
+    void endRun();
+
+    // Any thread: the run ends after the pass under way.
+    void cancelRun();
+    bool cancelRequested() const { return cancelled_.load(); }
+
+    // GUI thread, before the worker is joined: alerts no longer wait for the GUI thread,
+    // which is about to wait for the worker.
+    void shutDown();
+
+    // The progress of the run under way, in the status bar.
+    RunProgress& runProgress() const { return *progress_; }
 
 private:
-    QWidget* window_;
+    bool onGuiThread() const;
+    // Queues `call` to the GUI thread.
+    void post(std::function<void()> call);
+    // Runs `call` on the GUI thread and waits until it has returned, or until shutDown().
+    void postAndWait(std::function<void()> call);
+    void showProgress(int frame, int frames, int attempt);
+
+    QMainWindow* window_;
     PictureView* imageView_;
-    std::unique_ptr<QProgressDialog> progress_;
+    RunProgress* progress_; // owned by the status bar
+    // Lives on the GUI thread; queued calls are delivered to it, and dropped with it.
+    QObject guiSide_;
+    bool runUnderWay_ = false;
+    std::atomic<bool> cancelled_{false};
+
+    std::mutex handoffMutex_;
+    std::condition_variable handoffDone_;
+    bool shuttingDown_ = false;
 };
 
 } // namespace zerbrak

@@ -10,8 +10,11 @@
 #include "runs/OutputFolder.h"
 #include "ui_MainWindow.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QStatusBar>
+#include <new>
 
 namespace zerbrak {
 namespace {
@@ -31,6 +34,19 @@ ZerbrakAppDelegate::ZerbrakAppDelegate(MainWindow& mainWindow, QObject* parent)
       outputCaptureView(mainWindow.ui().outputCaptureView),
       popupbutton(mainWindow.ui().popupbutton), desktop_(mainWindow, *imageView) {
     wireActions(mainWindow);
+    Ui::MainWindow& ui = mainWindow.ui();
+    runLockedActions_ = {ui.actionGlitch, ui.actionReseed, ui.actionOpen, ui.actionGlitchFolder,
+                         ui.actionSnapshot};
+    runLockedWidgets_ = {ui.glitchButton, ui.reseedButton,   ui.openButton,
+                         ui.folderButton, ui.snapshotButton, ui.popupbutton};
+    connect(&worker_, &RunWorker::finished, this, &ZerbrakAppDelegate::runEnded);
+    mainWindow.installEventFilter(this);
+}
+
+ZerbrakAppDelegate::~ZerbrakAppDelegate() {
+    // The GUI thread is about to wait for the worker: nothing the worker asks of it may wait.
+    desktop_.cancelRun();
+    desktop_.shutDown();
 }
 
 void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
@@ -68,13 +84,75 @@ void ZerbrakAppDelegate::applicationDidFinishLaunching() {
 }
 
 void ZerbrakAppDelegate::InitilizeRandom() {
+    if (runActive()) {
+        return; // the random source belongs to the run under way
+    }
     reseed(session_, fieldNumber(tf_randomSeed));
 }
 
 void ZerbrakAppDelegate::DoStuff() {
+    if (runActive()) {
+        return; // one run at a time: a press or a forwarded request meanwhile does nothing
+    }
+    // The controls are read once, here; the run works on these values whatever happens to
+    // the controls meanwhile.
+    const GlitchParams params = readGlitchParams();
     const std::int32_t frameCount =
         bt_batch->checkState() != Qt::Unchecked ? low32Signed(fieldNumber(tf_numFrames)) : 1;
-    runFrameSeries(session_, readGlitchParams(), frameCount, QDir::homePath(), desktop_);
+    startRun([this, params, frameCount, home = QDir::homePath()] {
+        runFrameSeries(session_, params, frameCount, home, desktop_);
+    });
+}
+
+void ZerbrakAppDelegate::startRun(std::function<void()> run) {
+    enabledBeforeRun_.clear();
+    for (QAction* action : runLockedActions_) {
+        enabledBeforeRun_.push_back(action->isEnabled());
+        action->setEnabled(false);
+    }
+    for (QWidget* widget : runLockedWidgets_) {
+        enabledBeforeRun_.push_back(widget->isEnabled());
+        widget->setEnabled(false);
+    }
+    desktop_.beginRun();
+    worker_.start([this, run = std::move(run)] {
+        try {
+            run();
+        } catch (const std::bad_alloc&) {
+            desktop_.alertRunFailed(
+                QStringLiteral("The run stopped: there was not enough memory for this picture."));
+        }
+    });
+}
+
+void ZerbrakAppDelegate::runEnded() {
+    desktop_.endRun();
+    std::size_t i = 0;
+    for (QAction* action : runLockedActions_) {
+        action->setEnabled(enabledBeforeRun_[i++]);
+    }
+    for (QWidget* widget : runLockedWidgets_) {
+        widget->setEnabled(enabledBeforeRun_[i++]);
+    }
+    window->statusBar()->clearMessage();
+    emit runFinished();
+    if (closeWhenRunEnds_) {
+        closeWhenRunEnds_ = false;
+        window->close();
+    }
+}
+
+bool ZerbrakAppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window && event->type() == QEvent::Close && runActive()) {
+        // The pass under way finishes writing its frame; the window closes right after.
+        event->ignore();
+        closeWhenRunEnds_ = true;
+        desktop_.cancelRun();
+        window->statusBar()->showMessage(
+            QStringLiteral("Closing once the frame under way is written\u2026"));
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ZerbrakAppDelegate::OpenOutputFolder() {
@@ -84,6 +162,9 @@ void ZerbrakAppDelegate::OpenOutputFolder() {
 }
 
 void ZerbrakAppDelegate::TRANSCODEchange() {
+    if (runActive()) {
+        return;
+    }
     transcodeChange(session_, popupbutton->currentText());
 }
 

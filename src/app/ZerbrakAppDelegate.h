@@ -3,10 +3,14 @@
 #include "WidgetDesktop.h"
 #include "core/CorruptionModes.h"
 #include "glitch/Session.h"
+#include "runs/RunWorker.h"
 
 #include <QObject>
 #include <QString>
+#include <functional>
+#include <vector>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -40,14 +44,26 @@ public:
     QLabel* const outputCaptureView;
     QComboBox* const popupbutton;
 
+    // Waits for a run under way, cancelled first.
+    ~ZerbrakAppDelegate() override;
+
+    // While a run is under way the session belongs to the worker thread.
     Session& session() { return session_; }
     WidgetDesktop& desktop() { return desktop_; }
+
+    // A run (frame series) is under way on the worker; the actions that would start another
+    // or touch the session are disabled meanwhile.
+    bool runActive() const { return worker_.busy(); }
 
     // The pass parameters as the controls hold them now.
     GlitchParams readGlitchParams() const;
 
     // One glitch pass with the current controls; returns the path written.
     QString doGlitch(const QString& inputPath, const QString& outName);
+
+signals:
+    // A run has ended and the actions are back.
+    void runFinished();
 
 public slots:
     void applicationDidFinishLaunching();
@@ -56,11 +72,26 @@ public slots:
     void OpenOutputFolder();
     void TRANSCODEchange();
 
+protected:
+    // Closing the window during a run cancels it and closes once the pass under way is done.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void wireActions(MainWindow& mainWindow);
+    // Hands `run` to the worker; refused while another run is under way.
+    void startRun(std::function<void()> run);
+    void runEnded();
 
     Session session_;
+    // Declared before the worker, so that it outlives the run the worker waits for.
     WidgetDesktop desktop_;
+    // The controls that start runs or change the input or the session, and whether each was
+    // enabled before the run under way disabled it.
+    std::vector<QWidget*> runLockedWidgets_;
+    std::vector<QAction*> runLockedActions_;
+    std::vector<bool> enabledBeforeRun_;
+    bool closeWhenRunEnds_ = false;
+    RunWorker worker_;
 };
 
 } // namespace zerbrak

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QTimer>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -20,7 +19,7 @@ int main(int argc, char* argv[]) {
     zerbrak::MainWindow window;
     zerbrak::ZerbrakAppDelegate delegate(window);
     window.show();
-    // Start-up runs once the window is up and before any action can reach the controller.
-    QTimer::singleShot(0, &delegate, &zerbrak::ZerbrakAppDelegate::applicationDidFinishLaunching);
+    // Start-up runs before the event loop takes any input, so no action finds an empty session.
+    delegate.applicationDidFinishLaunching();
     return QApplication::exec();
 }
