@@ -321,6 +321,36 @@ private slots:
         }
     }
 
+    // The alert of a pass on the worker is shown by the GUI thread and holds the run until the
+    // user dismisses it; then the run ends.
+    void alertFromARunHoldsItUntilDismissed() {
+        const QString home = dir_.filePath("home-alert");
+        QDir().mkpath(home + "/Documents");
+        writeFile(home + "/Documents/zerbrak", "a file where the output folder should be");
+        qputenv("HOME", home.toUtf8());
+        App app;
+        app.window.show();
+        // The alert runs its own event loop: it is answered from a timer inside that loop.
+        QStringList titles;
+        bool runHeld = false;
+        QTimer answer;
+        answer.setInterval(20);
+        connect(&answer, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                titles << box->windowTitle();
+                runHeld = app.delegate.runActive();
+                box->buttons().first()->click();
+            }
+        });
+        answer.start();
+        app.window.ui().glitchButton->click();
+        waitForRun(app.delegate);
+        QTest::qWait(100);
+        QCOMPARE(titles.size(), 1); // one alert ends the run
+        QVERIFY(titles.first().startsWith(home + "/Documents/zerbrak/"));
+        QVERIFY(runHeld); // the worker waited for the user
+    }
+
     void popupSetsTheTarget() {
         App app;
         ZerbrakAppDelegate& d = app.delegate;
