@@ -1,7 +1,6 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
 
-#include <QThread>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -200,8 +199,10 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     }
     // Lets a truncated codestream decode as far as it goes instead of failing outright.
     opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
-    // Code-blocks decode independently; every core shortens the wait for a frame.
-    opj_codec_set_threads(codec.get(), std::max(1, QThread::idealThreadCount()));
+    // The main thread only, whatever OPJ_NUM_THREADS says: libopenjp2 2.5.0 writes past a
+    // heap buffer when it decodes the code-blocks of a damaged codestream on worker threads
+    // in this lenient mode, and damaged codestreams are what we read.
+    opj_codec_set_threads(codec.get(), 0);
 
     opj_image_t* header = nullptr;
     const bool headerRead = opj_read_header(stream.get(), codec.get(), &header) != OPJ_FALSE;
