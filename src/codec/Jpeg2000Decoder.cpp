@@ -1,5 +1,6 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
+#include "OpenJpegHandles.h"
 
 #include <algorithm>
 #include <array>
@@ -67,16 +68,6 @@ void onWarning(const char* text, void* user) {
     keep(static_cast<Messages*>(user)->warning, text);
 }
 void onInfo(const char*, void*) {}
-
-struct CodecFreer {
-    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
-};
-struct StreamFreer {
-    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
-};
-struct ImageFreer {
-    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
-};
 
 // One component's samples, brought to 8 bits whatever their precision and sign.
 class ComponentReader {
@@ -177,9 +168,8 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     auto messages = std::make_unique<Messages>();
     MemoryStream input{bytes, 0};
 
-    const std::unique_ptr<opj_stream_t, StreamFreer> stream(
-        opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
-    const std::unique_ptr<opj_codec_t, CodecFreer> codec(opj_create_decompress(format));
+    const openjpeg::Stream stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
+    const openjpeg::Codec codec(opj_create_decompress(format));
     if (!stream || !codec) {
         return invalidResult(QStringLiteral("Out of memory."));
     }
@@ -206,7 +196,7 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
 
     opj_image_t* header = nullptr;
     const bool headerRead = opj_read_header(stream.get(), codec.get(), &header) != OPJ_FALSE;
-    const std::unique_ptr<opj_image_t, ImageFreer> image(header);
+    const openjpeg::Image image(header);
     if (!headerRead || !image || image->numcomps == 0 || image->comps == nullptr) {
         return invalidResult(libraryMessage(messages->error.data()));
     }
