@@ -1,10 +1,10 @@
 #include "EncoderMemoryFile.h"
 #include "EncoderPixels.h"
 #include "Encoders.h"
+#include "OpenJpegHandles.h"
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <openjpeg.h>
 
 namespace zerbrak::encoders {
@@ -48,19 +48,7 @@ void jp2Error(const char* message, void* userData) {
 
 void jp2Quiet(const char*, void*) {}
 
-struct ImageDestroy {
-    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
-};
-struct CodecDestroy {
-    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
-};
-struct StreamDestroy {
-    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
-};
-
-using Jp2Image = std::unique_ptr<opj_image_t, ImageDestroy>;
-
-Jp2Image planarImage(const QImage& rgb) {
+openjpeg::Image planarImage(const QImage& rgb) {
     const int channels = channelCount(rgb);
     std::array<opj_image_cmptparm_t, 4> parameters{};
     for (int c = 0; c < channels; ++c) {
@@ -72,7 +60,7 @@ Jp2Image planarImage(const QImage& rgb) {
         p.prec = 8;
         p.sgnd = 0;
     }
-    Jp2Image image(
+    openjpeg::Image image(
         opj_image_create(static_cast<OPJ_UINT32>(channels), parameters.data(), OPJ_CLRSPC_SRGB));
     if (!image) {
         return image;
@@ -114,7 +102,7 @@ int resolutionsFor(const QImage& rgb, int wanted) {
 
 EncodeResult encodeJp2(const QImage& image) {
     const QImage rgb = toRgb8(image, AlphaPolicy::KeepIfPresent);
-    const Jp2Image planes = planarImage(rgb);
+    const openjpeg::Image planes = planarImage(rgb);
     if (!planes) {
         return encodeFailure(QStringLiteral("JPEG 2000: cannot allocate the image"));
     }
@@ -131,7 +119,7 @@ EncodeResult encodeJp2(const QImage& image) {
     parameters.tcp_mct = static_cast<char>(planes->numcomps >= 3 ? 1 : 0);
 
     QString message;
-    const std::unique_ptr<opj_codec_t, CodecDestroy> codec(opj_create_compress(OPJ_CODEC_JP2));
+    const openjpeg::Codec codec(opj_create_compress(OPJ_CODEC_JP2));
     if (!codec) {
         return encodeFailure(QStringLiteral("JPEG 2000: cannot create the encoder"));
     }
@@ -140,8 +128,7 @@ EncodeResult encodeJp2(const QImage& image) {
     opj_set_info_handler(codec.get(), jp2Quiet, nullptr);
 
     MemoryFile file;
-    const std::unique_ptr<opj_stream_t, StreamDestroy> stream(
-        opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE));
+    const openjpeg::Stream stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_FALSE));
     if (!stream) {
         return encodeFailure(QStringLiteral("JPEG 2000: cannot create the output stream"));
     }

@@ -1,7 +1,7 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
+#include "OpenJpegHandles.h"
 
-#include <QThread>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -68,16 +68,6 @@ void onWarning(const char* text, void* user) {
     keep(static_cast<Messages*>(user)->warning, text);
 }
 void onInfo(const char*, void*) {}
-
-struct CodecFreer {
-    void operator()(opj_codec_t* codec) const { opj_destroy_codec(codec); }
-};
-struct StreamFreer {
-    void operator()(opj_stream_t* stream) const { opj_stream_destroy(stream); }
-};
-struct ImageFreer {
-    void operator()(opj_image_t* image) const { opj_image_destroy(image); }
-};
 
 // One component's samples, brought to 8 bits whatever their precision and sign.
 class ComponentReader {
@@ -178,9 +168,8 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     auto messages = std::make_unique<Messages>();
     MemoryStream input{bytes, 0};
 
-    const std::unique_ptr<opj_stream_t, StreamFreer> stream(
-        opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
-    const std::unique_ptr<opj_codec_t, CodecFreer> codec(opj_create_decompress(format));
+    const openjpeg::Stream stream(opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE));
+    const openjpeg::Codec codec(opj_create_decompress(format));
     if (!stream || !codec) {
         return invalidResult(QStringLiteral("Out of memory."));
     }
@@ -200,12 +189,14 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     }
     // Lets a truncated codestream decode as far as it goes instead of failing outright.
     opj_decoder_set_strict_mode(codec.get(), OPJ_FALSE);
-    // Code-blocks decode independently; every core shortens the wait for a frame.
-    opj_codec_set_threads(codec.get(), std::max(1, QThread::idealThreadCount()));
+    // The main thread only, whatever OPJ_NUM_THREADS says: libopenjp2 2.5.0 writes past a
+    // heap buffer when it decodes the code-blocks of a damaged codestream on worker threads
+    // in this lenient mode, and damaged codestreams are what we read.
+    opj_codec_set_threads(codec.get(), 0);
 
     opj_image_t* header = nullptr;
     const bool headerRead = opj_read_header(stream.get(), codec.get(), &header) != OPJ_FALSE;
-    const std::unique_ptr<opj_image_t, ImageFreer> image(header);
+    const openjpeg::Image image(header);
     if (!headerRead || !image || image->numcomps == 0 || image->comps == nullptr) {
         return invalidResult(libraryMessage(messages->error.data()));
     }
