@@ -1,12 +1,12 @@
 #include "CliOptions.h"
 
 #include "core/ControlDefaults.h"
-#include "core/TextValues.h"
 #include "glitch/FormatTable.h"
 #include "glitch/TranscodeChange.h"
+#include "platform/FileBytes.h"
 
-#include <QFileInfo>
 #include <cstdio>
+#include <limits>
 
 namespace zerbrak::cli {
 
@@ -22,27 +22,27 @@ bool parseArguments(QCommandLineParser& parser, const QStringList& arguments) {
 }
 
 bool inputIsReadable(const QString& path) {
-    if (QFileInfo(path).isReadable()) {
+    const QString error = unreadableFileError(path);
+    if (error.isEmpty()) {
         return true;
     }
-    std::fprintf(stderr, "zerbrak-cli: cannot read the input file %s\n",
-                 path.toLocal8Bit().constData());
+    std::fprintf(stderr, "zerbrak-cli: %s\n", error.toLocal8Bit().constData());
     return false;
 }
 
 void addPassOptions(QCommandLineParser& parser) {
     parser.addOption(
         {QStringLiteral("seed"),
-         QStringLiteral("Random seed; its low 32 bits count (default %1).").arg(defaults::seed),
+         QStringLiteral("Random seed, 0 to 4294967295 (default %1).").arg(defaults::seed),
          QStringLiteral("N")});
-    parser.addOption({QStringLiteral("from"),
-                      QStringLiteral("Byte value to look for; its low 8 bits count (default %1).")
-                          .arg(defaults::fromByte),
-                      QStringLiteral("B")});
-    parser.addOption({QStringLiteral("to"),
-                      QStringLiteral("Byte value to put in; its low 8 bits count (default %1).")
-                          .arg(defaults::toByte),
-                      QStringLiteral("B")});
+    parser.addOption(
+        {QStringLiteral("from"),
+         QStringLiteral("Byte value to look for, 0 to 255 (default %1).").arg(defaults::fromByte),
+         QStringLiteral("B")});
+    parser.addOption(
+        {QStringLiteral("to"),
+         QStringLiteral("Byte value to put in, 0 to 255 (default %1).").arg(defaults::toByte),
+         QStringLiteral("B")});
     parser.addOption({QStringLiteral("replace"),
                       QStringLiteral("Replace every from byte by the to byte (default off).")});
     parser.addOption({QStringLiteral("chance"),
@@ -62,24 +62,39 @@ std::int64_t parseInteger(const QString& text, const QString& optionName) {
     return value;
 }
 
+std::int64_t integerOption(const QCommandLineParser& parser, const QString& name,
+                           std::int64_t fallback, std::int64_t lowest, std::int64_t highest) {
+    if (!parser.isSet(name)) {
+        return fallback;
+    }
+    // Out of range is refused, never wrapped: a script that asks for 4294967297 frames has
+    // made a mistake, and one frame would hide it.
+    const std::int64_t value = parseInteger(parser.value(name), name);
+    if (value < lowest || value > highest) {
+        throw UsageError{QStringLiteral("--%1 must lie between %2 and %3, not %4")
+                             .arg(name)
+                             .arg(lowest)
+                             .arg(highest)
+                             .arg(value)};
+    }
+    return value;
+}
+
 std::int64_t readSeed(const QCommandLineParser& parser) {
-    const QString name = QStringLiteral("seed");
-    return parser.isSet(name) ? parseInteger(parser.value(name), name) : defaults::seed;
+    return integerOption(parser, QStringLiteral("seed"), defaults::seed, 0,
+                         std::numeric_limits<std::uint32_t>::max());
 }
 
 GlitchParams readPassOptions(const QCommandLineParser& parser) {
-    auto integerOption = [&parser](const QString& name, std::int64_t fallback) {
-        return parser.isSet(name) ? parseInteger(parser.value(name), name) : fallback;
+    const auto byteOption = [&parser](const QString& name, std::int64_t fallback) {
+        return static_cast<std::uint8_t>(integerOption(parser, name, fallback, 0, 255));
     };
     GlitchParams params;
-    params.fromByte = low8(integerOption(QStringLiteral("from"), defaults::fromByte));
-    params.toByte = low8(integerOption(QStringLiteral("to"), defaults::toByte));
+    params.fromByte = byteOption(QStringLiteral("from"), defaults::fromByte);
+    params.toByte = byteOption(QStringLiteral("to"), defaults::toByte);
     params.replace = parser.isSet(QStringLiteral("replace")) || defaults::replace;
-    const std::int64_t chance = integerOption(QStringLiteral("chance"), defaults::chance);
-    if (chance < 0 || chance > 100) {
-        throw UsageError{QStringLiteral("--chance must lie between 0 and 100, not %1").arg(chance)};
-    }
-    params.chance = static_cast<std::int32_t>(chance);
+    params.chance = static_cast<std::int32_t>(
+        integerOption(parser, QStringLiteral("chance"), defaults::chance, 0, 100));
     return params;
 }
 

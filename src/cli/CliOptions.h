@@ -24,15 +24,21 @@ struct UsageError {
 // false when --help was asked for.
 bool parseArguments(QCommandLineParser& parser, const QStringList& arguments);
 
-// Says so on stderr when `path` cannot be read.
+// Says so on stderr when `path` is not a regular file that can be read.
 bool inputIsReadable(const QString& path);
 
 // Adds --seed, --from, --to, --replace and --chance.
 void addPassOptions(QCommandLineParser& parser);
 
-// Reads them, with the window's first control values for those left out.
+// Reads them, with the window's first control values for those left out. A value outside its
+// option's range is a UsageError.
 GlitchParams readPassOptions(const QCommandLineParser& parser);
 std::int64_t readSeed(const QCommandLineParser& parser);
+
+// The whole number given for --`name`, `fallback` when it is not given; a value outside
+// lowest..highest is a UsageError.
+std::int64_t integerOption(const QCommandLineParser& parser, const QString& name,
+                           std::int64_t fallback, std::int64_t lowest, std::int64_t highest);
 
 // Adds --transcode TITLE; applyTranscode picks it as the format pop-up would, and refuses a
 // title that is none of the six.

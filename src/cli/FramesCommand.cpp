@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <limits>
 
 namespace zerbrak::cli {
 
@@ -25,7 +26,7 @@ int runFrames(const QStringList& arguments) {
                                  QStringLiteral("Image to damage (default: the start image)."),
                                  QStringLiteral("[INPUT]"));
     parser.addOption({QStringLiteral("count"),
-                      QStringLiteral("Number of frames (default: one frame)."),
+                      QStringLiteral("Number of frames, 1 to 2147483647 (default: one frame)."),
                       QStringLiteral("N")});
     addPassOptions(parser);
     addTranscodeOption(parser);
@@ -38,11 +39,8 @@ int runFrames(const QStringList& arguments) {
         throw UsageError{QStringLiteral("frames takes at most one INPUT")};
     }
     const GlitchParams params = readPassOptions(parser);
-    const std::int32_t frameCount =
-        parser.isSet(QStringLiteral("count"))
-            ? low32Signed(
-                  parseInteger(parser.value(QStringLiteral("count")), QStringLiteral("count")))
-            : 1;
+    const auto frameCount = static_cast<std::int32_t>(integerOption(
+        parser, QStringLiteral("count"), 1, 1, std::numeric_limits<std::int32_t>::max()));
 
     Session session;
     const QString startImage = startImagePath();
@@ -60,9 +58,8 @@ int runFrames(const QStringList& arguments) {
     const QString home = QDir::homePath();
     const FrameSeriesSummary summary = runFrameSeries(session, params, frameCount, home, desktop);
     std::fprintf(stderr, "zerbrak-cli: %d of %d frames kept, %d given up, in %s\n", summary.kept,
-                 std::max(frameCount, 0), summary.givenUp,
-                 outputFolderPath(home).toLocal8Bit().constData());
-    return summary.outputFailed ? exitFileError : exitOk;
+                 frameCount, summary.givenUp, outputFolderPath(home).toLocal8Bit().constData());
+    return summary.outputFailed || summary.runFailed ? exitFileError : exitOk;
 }
 
 } // namespace zerbrak::cli

@@ -5,7 +5,10 @@
 #include "platform/FileBytes.h"
 #include "platform/Log.h"
 
+#include <QFile>
 #include <QSaveFile>
+#include <memory>
+#include <sys/stat.h>
 #include <vector>
 
 namespace zerbrak {
@@ -22,41 +25,84 @@ CorruptionMode announcedMode(const QString& endFormat) {
     return mode;
 }
 
+// Something other than a file or folder is there: a named pipe, a device like /dev/null.
+bool isPipeOrDevice(const QString& path) {
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && !S_ISREG(info.st_mode) &&
+           !S_ISDIR(info.st_mode);
+}
+
+// Opens the output. A new or regular file is written to a temporary beside it that replaces
+// it only once written whole, keeping the old file's permissions: a failed write (disk full)
+// leaves no torn file. Two cases lose that guarantee and are written in place, so a failure
+// can leave them half-written: an output that is not a regular file (a named pipe or a
+// device: there is nothing to replace, and renaming over it would destroy it), and a
+// writable file in a folder where no temporary can be made (a read-only folder).
+std::unique_ptr<QFileDevice> openOutput(const QString& path) {
+    if (isPipeOrDevice(path)) {
+        auto file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
+            return nullptr;
+        }
+        return file;
+    }
+    auto file = std::make_unique<QSaveFile>(path);
+    file->setDirectWriteFallback(true);
+    if (!file->open(QIODevice::WriteOnly)) {
+        return nullptr;
+    }
+    return file;
+}
+
+// Writes all of `bytes` and closes the output; false when any of it failed.
+bool writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& bytes) {
+    const auto size = static_cast<qint64>(bytes.size());
+    const bool written = output.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
+    if (auto* whole = qobject_cast<QSaveFile*>(&output)) {
+        if (!written) {
+            whole->cancelWriting();
+        }
+        return whole->commit() && written;
+    }
+    output.close();
+    return written && output.error() == QFileDevice::NoError;
+}
+
 } // namespace
 
 PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
                          const QString& inputPath, const QString& outName) {
     QString outputPath = outName;
-    transcodeStep(session, desktop, inputPath, outputPath);
-
-    // The result goes to a temporary beside the output and replaces it only once written
-    // whole: a failed write (disk full) leaves no torn file, and an output naming the input
-    // still finds the input's bytes to read.
-    QSaveFile output(outputPath);
-    output.setDirectWriteFallback(false);
-    if (!output.open(QIODevice::WriteOnly)) {
-        desktop.alertOutputFailed(outputPath);
-        return {outputPath, true};
+    if (const QString error = transcodeStep(session, desktop, inputPath, outputPath);
+        !error.isEmpty()) {
+        desktop.alertRunFailed(error);
+        return {outputPath, false, true};
     }
 
-    std::vector<std::uint8_t> bytes = readFileBytes(session.inPath);
+    // Read before the output is opened: an output written in place that names the input
+    // would otherwise be emptied before its bytes were read.
+    FileBytes input = readFileBytes(session.inPath);
+    if (!input.ok()) {
+        desktop.alertRunFailed(input.error);
+        return {outputPath, false, true};
+    }
+    const std::unique_ptr<QFileDevice> output = openOutput(outputPath);
+    if (!output) {
+        desktop.alertOutputFailed(outputPath);
+        return {outputPath, true, false};
+    }
 
     logLine(QStringLiteral("dostuff endFormat: ") + session.endFormat);
     logLine(QStringLiteral("dostuff inPath: ") + session.inPath);
     logLine(QStringLiteral("dostuff outFileName: ") + outputPath);
 
-    bytes = applyMode(announcedMode(session.endFormat), std::move(bytes), params, session.random);
-
-    const auto size = static_cast<qint64>(bytes.size());
-    const bool written = output.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
-    if (!written) {
-        output.cancelWriting();
-    }
-    if (!output.commit() || !written) {
+    const std::vector<std::uint8_t> bytes =
+        applyMode(announcedMode(session.endFormat), std::move(input.bytes), params, session.random);
+    if (!writeAndClose(*output, bytes)) {
         desktop.alertOutputFailed(outputPath);
-        return {outputPath, true};
+        return {outputPath, true, false};
     }
-    return {outputPath, false};
+    return {outputPath, false, false};
 }
 
 } // namespace zerbrak

@@ -4,6 +4,7 @@
 #include "codec/Decode.h"
 #include "codec/Encode.h"
 #include "platform/Desktop.h"
+#include "platform/FileBytes.h"
 #include "platform/Log.h"
 #include "platform/ScratchFolder.h"
 
@@ -13,40 +14,76 @@ namespace zerbrak {
 namespace {
 
 // Replaces the scratch file whole, or leaves the last good one: a half-written scratch file
-// would be the input of every later pass.
-void writeScratch(const QString& path, const std::vector<std::uint8_t>& bytes) {
+// would be the input of every later pass. Returns why it could not, else empty.
+QString writeScratch(const QString& path, const std::vector<std::uint8_t>& bytes) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
-        return;
+        return file.errorString();
     }
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    file.commit();
+    const auto size = static_cast<qint64>(bytes.size());
+    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return error;
+    }
+    return file.commit() ? QString() : file.errorString();
+}
+
+// Messages come from several libraries, some with a full stop and some without.
+QString sentence(const QString& text) {
+    return text.endsWith(QLatin1Char('.')) ? text : text + QLatin1Char('.');
 }
 
 } // namespace
 
-void transcodeStep(Session& session, Desktop& desktop, const QString& inputPath, QString& outName) {
+QString transcodedOutputName(const TranscodeTarget& target, const QString& outName) {
+    const auto* fixed = std::get_if<FixedTarget>(&target);
+    return fixed == nullptr
+               ? outName
+               : outName + QLatin1Char('.') + QString::fromUtf8(formatRow(*fixed).extension);
+}
+
+QString transcodeStep(Session& session, Desktop& desktop, const QString& inputPath,
+                      QString& outName) {
     const auto* target = std::get_if<FixedTarget>(&session.trans_endFormat);
     if (target == nullptr) {
-        return;
+        return {};
     }
     const FormatRow& row = formatRow(*target);
     logLine(QString::fromUtf8(row.transcodeLog));
 
-    const DecodeResult decoded = decodeImageFile(inputPath);
-    desktop.showImage(decoded.image);
-    const QString scratch = scratchPath(QString::fromUtf8(row.scratchName));
-    if (decoded.isValid()) {
-        if (const EncodeResult encoded = encodeImage(decoded.image, row.fileType, row.options);
-            encoded.ok()) {
-            writeScratch(scratch, encoded.bytes);
-        }
+    const auto cannot = [&](const QString& why) {
+        return sentence(QStringLiteral("Cannot re-encode %1 to %2: %3")
+                            .arg(inputPath, QString::fromUtf8(row.title), why));
+    };
+    const ScratchFolder folder = scratchFolder();
+    if (!folder.usable()) {
+        return cannot(folder.error);
     }
-    // Moved on even when nothing was encoded: the pass then damages whatever the scratch
-    // file holds from before, or nothing.
+    // Read as every pass reads its input: a named pipe or a device is refused, not waited on.
+    const FileBytes input = readFileBytes(inputPath);
+    if (!input.ok()) {
+        return input.error;
+    }
+    const DecodeResult decoded = decodeImageBytes(input.bytes);
+    desktop.showImage(decoded.image);
+    if (!decoded.isValid()) {
+        return cannot(QStringLiteral("it does not decode as a picture"));
+    }
+    const EncodeResult encoded = encodeImage(decoded.image, row.fileType, row.options);
+    if (!encoded.ok()) {
+        return cannot(encoded.error.isEmpty() ? QStringLiteral("the encoder gave nothing")
+                                              : encoded.error);
+    }
+    const QString scratch = folder.filePath(QString::fromUtf8(row.scratchName));
+    if (const QString error = writeScratch(scratch, encoded.bytes); !error.isEmpty()) {
+        return cannot(
+            QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error));
+    }
+    outName = transcodedOutputName(session.trans_endFormat, outName);
     session.inPath = scratch;
     session.endFormat = QString::fromUtf8(row.extension);
-    outName = outName + QLatin1Char('.') + session.endFormat;
+    return {};
 }
 
 } // namespace zerbrak

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Session.h"
+#include "TranscodeTarget.h"
 
 #include <QString>
 
@@ -8,8 +9,15 @@ namespace zerbrak {
 
 class Desktop;
 
-// Re-encodes the input into the fixed target's scratch file and makes that the input; does
-// nothing for a free-text target. May extend outName with the target's extension.
-void transcodeStep(Session& session, Desktop& desktop, const QString& inputPath, QString& outName);
+// The name a pass given `outName` writes: `outName` with "." and the target's extension added
+// when `target` is one of the six formats, else `outName` itself.
+QString transcodedOutputName(const TranscodeTarget& target, const QString& outName);
+
+// Re-encodes the input into the fixed target's scratch file, makes that the input and extends
+// outName as transcodedOutputName says; does nothing for a free-text target. Returns why the
+// re-encode could not be done, for the user; then nothing was written and session and outName
+// are as they were, so no pass can damage a scratch file an earlier run left.
+[[nodiscard]] QString transcodeStep(Session& session, Desktop& desktop, const QString& inputPath,
+                                    QString& outName);
 
 } // namespace zerbrak

@@ -2,39 +2,144 @@
 
 #include <QFile>
 #include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace zerbrak {
+namespace {
 
-std::vector<std::uint8_t> readFileBytes(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+// Owns one open descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+QString systemError(int code) {
+    return qt_error_string(code);
+}
+
+QString notRegular(const char* what) {
+    return QStringLiteral("it is %1, not a regular file").arg(QLatin1String(what));
+}
+
+QString kindProblem(mode_t mode) {
+    if (S_ISREG(mode)) {
         return {};
     }
+    if (S_ISFIFO(mode)) {
+        return notRegular("a named pipe (FIFO)");
+    }
+    if (S_ISDIR(mode)) {
+        return notRegular("a folder");
+    }
+    if (S_ISCHR(mode)) {
+        return notRegular("a character device");
+    }
+    if (S_ISBLK(mode)) {
+        return notRegular("a block device");
+    }
+    if (S_ISSOCK(mode)) {
+        return notRegular("a socket");
+    }
+    return notRegular("something else");
+}
+
+QString readError(const QString& path, const QString& problem) {
+    return QStringLiteral("Cannot read %1: %2.").arg(path, problem);
+}
+
+struct OpenedFile {
+    FileDescriptor fd{-1};
+    off_t size = 0;
+    QString problem; // empty when fd is a regular file open for reading
+};
+
+// Opens `path` for reading when it is a regular file. O_NONBLOCK keeps the open of a named
+// pipe from waiting for a writer; fstat then judges what was actually opened, so the file
+// cannot be swapped between a check and the open.
+OpenedFile openRegular(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    OpenedFile file{
+        FileDescriptor(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)), 0, {}};
+    struct stat info {};
+    if (!file.fd.valid()) {
+        const int code = errno;
+        // A socket cannot be opened at all; its error ("No such device or address") would
+        // only confuse.
+        const bool socket =
+            code == ENXIO && ::stat(native.constData(), &info) == 0 && S_ISSOCK(info.st_mode);
+        file.problem = socket ? kindProblem(info.st_mode) : systemError(code);
+    } else if (::fstat(file.fd.get(), &info) != 0) {
+        file.problem = systemError(errno);
+    } else {
+        file.problem = kindProblem(info.st_mode);
+        file.size = info.st_size;
+    }
+    return file;
+}
+
+} // namespace
+
+QString unreadableFileError(const QString& path) {
+    const QString problem = openRegular(path).problem;
+    return problem.isEmpty() ? problem : readError(path, problem);
+}
+
+FileBytes readFileBytes(const QString& path) {
+    const OpenedFile opened = openRegular(path);
+    if (!opened.problem.isEmpty()) {
+        return {{}, readError(path, opened.problem)};
+    }
     // Read straight into the one buffer the pass keeps: no second copy of a large file.
-    std::vector<std::uint8_t> bytes;
-    if (const qint64 size = file.size(); size > 0) {
-        bytes.resize(static_cast<std::size_t>(size));
+    FileBytes file;
+    if (opened.size > 0) {
+        file.bytes.resize(static_cast<std::size_t>(opened.size));
     }
     std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const qint64 got = file.read(reinterpret_cast<char*>(bytes.data() + filled),
-                                     static_cast<qint64>(bytes.size() - filled));
-        if (got <= 0) {
+    std::array<std::uint8_t, 64 * 1024> chunk{};
+    for (;;) {
+        // Files that grew, or report no size (/proc), are read on in steps; a file that is
+        // exactly its size costs one small read here, not a reallocation of the whole.
+        const bool intoBuffer = filled < file.bytes.size();
+        std::uint8_t* target = intoBuffer ? file.bytes.data() + filled : chunk.data();
+        const std::size_t room = intoBuffer ? file.bytes.size() - filled : chunk.size();
+        const ssize_t got = ::read(opened.fd.get(), target, room);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return {{}, readError(path, systemError(errno))};
+        }
+        if (got == 0) {
             break;
         }
-        filled += static_cast<std::size_t>(got);
-    }
-    if (filled == bytes.size()) {
-        // Files that grew, or report no size (pipes, /proc), are read on in steps; a file that
-        // is exactly its size costs one small read here, not a reallocation of the whole.
-        std::array<char, 64 * 1024> chunk{};
-        for (qint64 got; (got = file.read(chunk.data(), chunk.size())) > 0;) {
-            bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
+        const auto count = static_cast<std::size_t>(got);
+        if (!intoBuffer) {
+            file.bytes.insert(file.bytes.end(), chunk.begin(),
+                              chunk.begin() + static_cast<std::ptrdiff_t>(count));
         }
-        filled = bytes.size();
+        filled += count;
     }
-    bytes.resize(filled);
-    return bytes;
+    file.bytes.resize(filled);
+    return file;
 }
 
 } // namespace zerbrak

@@ -3,18 +3,62 @@
 #include "OutputFolder.h"
 #include "codec/Decode.h"
 #include "glitch/GlitchPass.h"
+#include "glitch/TranscodeStep.h"
 #include "platform/Desktop.h"
 #include "platform/Log.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <filesystem>
+#include <system_error>
+
 namespace zerbrak {
+namespace {
+
+// The next run number; past the largest it wraps round to the smallest.
+std::int32_t nextRunNumber(std::int32_t run) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(run) + 1U);
+}
+
+// Anything at all is there, a dangling symbolic link included.
+bool pathTaken(const QString& path) {
+    std::error_code error;
+    const auto status =
+        std::filesystem::symlink_status(QFile::encodeName(path).toStdString(), error);
+    return std::filesystem::exists(status);
+}
+
+// The frame's name for the session's run and frame numbers. While the path a pass would write
+// under it is taken by a file this series did not write for this frame, the run number is
+// raised: run numbers come from the clock in seconds, so two runs started in one second would
+// otherwise write the same names.
+QString freeFrameName(Session& session, const QString& home,
+                      const QHash<QString, std::int32_t>& written) {
+    for (;;) {
+        QString name = frameFileName(home, session.globalNR, session.tmr, session.endFormat);
+        const QString path = transcodedOutputName(session.trans_endFormat, name);
+        if (!pathTaken(path) || written.value(path, -1) == session.tmr) {
+            return name;
+        }
+        session.globalNR = nextRunNumber(session.globalNR);
+        logLine(QStringLiteral("run number raised to %1: %2 exists")
+                    .arg(session.globalNR)
+                    .arg(QFileInfo(path).fileName()));
+    }
+}
+
+} // namespace
 
 FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
                                   std::int32_t frameCount, const QString& home, Desktop& desktop) {
     FrameSeriesSummary summary;
     session.tmr = 0;
-    session.globalNR += 1;
+    session.globalNR = nextRunNumber(session.globalNR);
     int retries = 0;
     ensureOutputFolder(home);
+    // Each path this series wrote, with the frame it holds: a retry rewrites its own frame.
+    QHash<QString, std::int32_t> written;
 
     for (int attempt = 0; session.tmr < frameCount; ++attempt) {
         if (!desktop.seriesProgress(session.tmr, frameCount, retries)) {
@@ -22,14 +66,16 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             break;
         }
         logLine(QStringLiteral("numberofframes: ") + QString::number(attempt));
-        const QString name = frameFileName(home, session.globalNR, session.tmr, session.endFormat);
+        const QString name = freeFrameName(session, home, written);
         const PassResult pass = runGlitchPass(session, params, desktop, session.inPath, name);
         ++summary.passes;
-        if (pass.outputFailed) {
+        if (pass.failed()) {
             // The user has seen the alert once; the next passes would fail the same way.
-            summary.outputFailed = true;
+            summary.outputFailed = pass.outputFailed;
+            summary.runFailed = pass.runFailed;
             break;
         }
+        written.insert(pass.path, session.tmr);
         if (const DecodeResult frame = decodeImageFile(pass.path); frame.isValid()) {
             desktop.showImage(frame.image);
             desktop.frameKept(pass.path);

@@ -19,11 +19,14 @@ struct FrameSeriesSummary {
     int passes = 0;            // glitch passes run
     bool cancelled = false;    // the desktop asked to stop
     bool outputFailed = false; // a pass could not write its output; the series stopped there
+    bool runFailed = false;    // a pass could not read or re-encode its input; stopped there too
 };
 
 // Runs one frame series of `frameCount` frames into the output folder under `home`: raises the
 // run number, and for every frame damages session.inPath anew, decodes the result and shows it,
-// retrying undecodable frames. Frame count 0 or less makes no pass.
+// retrying undecodable frames. A frame name that is already taken by a file this series did
+// not write raises the run number again, so no earlier frame is ever replaced. Frame count 0
+// or less makes no pass.
 FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
                                   std::int32_t frameCount, const QString& home, Desktop& desktop);
 

@@ -1,4 +1,5 @@
 #include "FakeDesktop.h"
+#include "TestFiles.h"
 #include "glitch/FormatTable.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
@@ -50,6 +51,7 @@ private:
     QTemporaryDir dir_;
     QString goodImage_;
     QString garbage_;
+    QString wideImage_;
 
     QString freshHome() {
         static int count = 0;
@@ -79,6 +81,16 @@ private slots:
         QFile file(garbage_);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(2000, 'z'));
+        wideImage_ = dir_.filePath("wide.png");
+        QImage wide(65536, 1, QImage::Format_RGB32); // one pixel wider than GIF allows
+        wide.fill(Qt::darkCyan);
+        QVERIFY(wide.save(wideImage_));
+    }
+
+    // Tests that move the scratch folder put it back.
+    void cleanup() {
+        qputenv("XDG_RUNTIME_DIR", dir_.filePath("runtime").toUtf8());
+        qunsetenv("XDG_CACHE_HOME");
     }
 
     void frameNames_data() {
@@ -196,6 +208,53 @@ private slots:
                  QStringList({"5010.tiff", "5020.tiff"}));
     }
 
+    void takenNamesRaiseTheRunNumber_data() {
+        QTest::addColumn<QString>("endFormat");
+        QTest::addColumn<TranscodeTarget>("target");
+        QTest::addColumn<QStringList>("planted");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("run");
+        QTest::newRow("two names taken")
+            << "tiff" << TranscodeTarget{FreeText{"tiff"}} << QStringList{"710.tiff", "720.tiff"}
+            << QStringList{"710.tiff", "720.tiff", "730.tiff", "731.tiff"} << 73;
+        // What counts is the name the pass writes, extension added; "710.png" would not be.
+        QTest::newRow("re-encoded name taken")
+            << "png" << TranscodeTarget{FixedTarget::Tiff} << QStringList{"710.png.tiff", "710.png"}
+            << QStringList{"710.png", "710.png.tiff", "720.png.tiff", "721.tiff.tiff"} << 72;
+    }
+    void takenNamesRaiseTheRunNumber() {
+        QFETCH(QString, endFormat);
+        QFETCH(TranscodeTarget, target);
+        QFETCH(QStringList, planted);
+        QFETCH(QStringList, files);
+        QFETCH(int, run);
+        const QString home = freshHome();
+        const QString folder = outputFolderPath(home);
+        QVERIFY(QDir().mkpath(folder));
+        for (const QString& name : planted) {
+            writeFile(folder + name, "planted");
+        }
+        Session session = sessionOn(goodImage_, endFormat);
+        session.trans_endFormat = target;
+        FakeDesktop desktop;
+        LogCapture log;
+        const FrameSeriesSummary summary =
+            runFrameSeries(session, {0, 0, false, 100}, 2, home, desktop);
+        QCOMPARE(summary.kept, 2);
+        QCOMPARE(session.globalNR, run);
+        QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), files);
+        for (const QString& name : planted) {
+            QCOMPARE(readFile(folder + name), QByteArray("planted"));
+        }
+        QStringList raises;
+        for (int raised = 72; raised <= run; ++raised) {
+            raises << QStringLiteral("run number raised to %1: %2 exists")
+                          .arg(raised)
+                          .arg(planted[raised - 72]);
+        }
+        QCOMPARE(linesStartingWith(log.lines(), "run number raised"), raises);
+    }
+
     void transcodeNamesAndModes_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("extension");
@@ -231,7 +290,7 @@ private slots:
         const FrameSeriesSummary summary =
             runFrameSeries(session, {0, 0, false, 100}, 2, home, desktop);
 
-        const QString scratch = scratchPath("TEMP." + extension);
+        const QString scratch = scratchFolder().filePath("TEMP." + extension);
         QCOMPARE(session.inPath, scratch);
         QCOMPARE(session.endFormat, extension);
         QVERIFY(QFileInfo(scratch).size() > 0);
@@ -294,33 +353,115 @@ private slots:
         QVERIFY(linesStartingWith(log.lines(), "Transcoding").isEmpty());
     }
 
-    void undecodableInputStillExtendsTheName() {
-        Session session = sessionOn(garbage_, "jpg");
+    void failedTranscodeLeavesTheSessionAlone_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("undecodable") << garbage_ << "it does not decode as a picture.";
+        QTest::newRow("too wide for GIF") << wideImage_ << ""; // in the encoder's own words
+    }
+    void failedTranscodeLeavesTheSessionAlone() {
+        QFETCH(QString, input);
+        QFETCH(QString, reason);
+        // An earlier re-encode left a good scratch file behind.
+        Session earlier = sessionOn(goodImage_, "png");
+        earlier.trans_endFormat = FixedTarget::Gif;
+        FakeDesktop earlierDesktop;
+        doGlitch(earlier, {}, earlierDesktop, earlier.inPath, dir_.filePath("earlier"));
+        const QString scratch = scratchFolder().filePath("TEMP.gif");
+        const QByteArray stale = readFile(scratch);
+        QVERIFY(!stale.isEmpty());
+
+        Session session = sessionOn(input, "png");
         session.trans_endFormat = FixedTarget::Gif;
+        session.random.reseed(5);
         FakeDesktop desktop;
+        LogCapture log;
         const QString out = dir_.filePath("nothing");
-        QCOMPARE(doGlitch(session, {}, desktop, session.inPath, out), out + ".gif");
-        QCOMPARE(desktop.shown.size(), 1);
-        QVERIFY(desktop.shown.first().isNull()); // the view is cleared
-        QCOMPARE(session.endFormat, QString("gif"));
+        const PassResult pass = runGlitchPass(session, {}, desktop, session.inPath, out);
+        QVERIFY(pass.runFailed);
+        QCOMPARE(pass.path, out);
+        QCOMPARE(desktop.failures.size(), 1);
+        const QString failure = desktop.failures.first();
+        QVERIFY2(failure.startsWith("Cannot re-encode " + input + " to GIF: " + reason),
+                 qPrintable(failure));
+        QVERIFY(failure.size() > QString("Cannot re-encode " + input + " to GIF: ").size());
+        QVERIFY(desktop.alerts.isEmpty());
+        QCOMPARE(log.lines(), QStringList{"Transcoding to gif"});
+        QCOMPARE(session.inPath, input);
+        QCOMPARE(session.endFormat, QString("png"));
+        QVERIFY(!QFile::exists(out));
+        QVERIFY(!QFile::exists(out + ".gif"));
+        QCOMPARE(readFile(scratch), stale);
+        QCOMPARE(session.random.draw(), RandomSource(5).draw()); // nothing damaged
+        QCOMPARE(desktop.shown.size(), 1); // the decoded input, or an empty view
     }
 
-    void scratchFolderIsPrivate() {
-        const QString runtime = dir_.filePath("runtime2");
-        QDir().mkpath(runtime + "/zerbrak");
-        QFile::setPermissions(runtime + "/zerbrak", QFile::Permissions(0x7755)); // too open
-        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
-        QCOMPARE(scratchFolder(), runtime + "/zerbrak");
-        QCOMPARE(QFileInfo(scratchFolder()).permissions() & QFile::Permissions(0x0077),
-                 QFile::Permissions());
-        QCOMPARE(scratchPath("TEMP.png"), runtime + "/zerbrak/TEMP.png");
+    void scratchFolderChoice_data() {
+        QTest::addColumn<QString>("runtime"); // what $XDG_RUNTIME_DIR is
+        QTest::addColumn<bool>("cacheUsable");
+        QTest::addColumn<QString>("chosen");
+        QTest::newRow("runtime folder") << "empty folder" << true << "runtime";
+        QTest::newRow("runtime is a file") << "file" << true << "cache";
+        QTest::newRow("runtime's folder too open") << "open folder" << true << "cache";
+        QTest::newRow("runtime unset") << "unset" << true << "cache";
+        QTest::newRow("neither usable") << "open folder" << false << "";
+    }
+    void scratchFolderChoice() {
+        QFETCH(QString, runtime);
+        QFETCH(bool, cacheUsable);
+        QFETCH(QString, chosen);
+        static int count = 0;
+        const QString base = dir_.filePath(QStringLiteral("scratch%1").arg(++count));
+        QVERIFY(QDir().mkpath(base));
+        const QString runtimeFolder = base + "/runtime/zerbrak";
+        const QString cacheFolder = base + "/cache/zerbrak";
+        if (runtime == "unset") {
+            qunsetenv("XDG_RUNTIME_DIR");
+        } else {
+            qputenv("XDG_RUNTIME_DIR", (base + "/runtime").toUtf8());
+        }
+        if (runtime == "empty folder") {
+            QVERIFY(QDir().mkpath(base + "/runtime"));
+        } else if (runtime == "file") {
+            writeFile(base + "/runtime", "not a folder");
+        } else if (runtime == "open folder") {
+            QVERIFY(QDir().mkpath(runtimeFolder));
+            QVERIFY(QFile::setPermissions(runtimeFolder, QFile::Permissions(0x7755)));
+        }
+        if (!cacheUsable) {
+            writeFile(base + "/cache", "not a folder");
+        }
+        qputenv("XDG_CACHE_HOME", (base + "/cache").toUtf8());
 
-        qunsetenv("XDG_RUNTIME_DIR");
-        const QString cache = dir_.filePath("cache");
-        qputenv("XDG_CACHE_HOME", cache.toUtf8());
-        QCOMPARE(scratchFolder(), cache + "/zerbrak");
-        QVERIFY(QFileInfo(cache + "/zerbrak").isDir());
-        qputenv("XDG_RUNTIME_DIR", dir_.filePath("runtime").toUtf8());
+        const ScratchFolder folder = scratchFolder();
+        if (runtime == "open folder") { // refused, never made private behind the user's back
+            QCOMPARE(QFileInfo(runtimeFolder).permissions(), QFile::Permissions(0x7755));
+        }
+        if (!chosen.isEmpty()) {
+            QCOMPARE(folder.path, chosen == "runtime" ? runtimeFolder : cacheFolder);
+            QVERIFY(QFileInfo(folder.path).isDir());
+            QCOMPARE(QFileInfo(folder.path).permissions() & QFile::Permissions(0x0077),
+                     QFile::Permissions());
+            QCOMPARE(folder.filePath("TEMP.png"), folder.path + "/TEMP.png");
+            return;
+        }
+        QVERIFY(!folder.usable());
+
+        // A series that re-encodes stops at its first pass, with one alert naming both folders.
+        const QString home = freshHome();
+        Session session = sessionOn(goodImage_, "png");
+        session.trans_endFormat = FixedTarget::Png;
+        FakeDesktop desktop;
+        const FrameSeriesSummary summary = runFrameSeries(session, {}, 3, home, desktop);
+        QVERIFY(summary.runFailed);
+        QCOMPARE(summary.passes, 1);
+        QCOMPARE(desktop.failures.size(), 1);
+        const QString failure = desktop.failures.first();
+        QVERIFY2(failure.contains(runtimeFolder + " has mode 0755, not 0700"), qPrintable(failure));
+        QVERIFY2(failure.contains(cacheFolder + " cannot be created"), qPrintable(failure));
+        QVERIFY(desktop.alerts.isEmpty());
+        QCOMPARE(session.inPath, goodImage_);
+        QVERIFY(QDir(outputFolderPath(home)).entryList(QDir::Files).isEmpty());
     }
 };
 

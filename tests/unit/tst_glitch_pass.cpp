@@ -7,9 +7,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <array>
+#include <chrono>
 #include <cstdint>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace zerbrak;
@@ -154,13 +161,73 @@ private slots:
         QCOMPARE(session.random.draw(), RandomSource(4).draw());
     }
 
-    void missingInputGivesEmptyOutput() {
-        Session session = sessionFor(path("never-written.jpg"), "jpg");
-        FakeDesktop desktop;
+    void unreadableInputEndsTheRun_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "never-written.jpg"
+                                 << "No such file or directory";
+        QTest::newRow("named pipe") << "pipe.jpg"
+                                    << "it is a named pipe (FIFO), not a regular file";
+        QTest::newRow("folder") << "folder.jpg"
+                                << "it is a folder, not a regular file";
+    }
+    void unreadableInputEndsTheRun() {
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        const QString input = path(name);
+        if (name == "pipe.jpg") {
+            QCOMPARE(::mkfifo(QFile::encodeName(input).constData(), 0600), 0);
+        } else if (name == "folder.jpg") {
+            QVERIFY(QDir().mkpath(input));
+        }
         writeFile(path("stale.out"), "old");
-        doGlitch(session, {}, desktop, session.inPath, path("stale.out"));
-        QVERIFY(QFile::exists(path("stale.out")));
-        QCOMPARE(readFile(path("stale.out")), QByteArray());
+        Session session = sessionFor(input, "jpg", 9);
+        FakeDesktop desktop;
+        LogCapture log;
+        auto pass = std::async(std::launch::async, [&] {
+            return runGlitchPass(session, {}, desktop, session.inPath, path("stale.out"));
+        });
+        if (pass.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+            // The pass waits for a writer: give it one that writes nothing, then fail.
+            ::close(::open(QFile::encodeName(input).constData(), O_WRONLY | O_NONBLOCK));
+            pass.wait();
+            QFAIL("the pass waited on its input");
+        }
+        const PassResult result = pass.get();
+        QVERIFY(result.runFailed);
+        QCOMPARE(desktop.failures, QStringList{"Cannot read " + input + ": " + reason + "."});
+        QVERIFY(desktop.alerts.isEmpty());
+        QVERIFY(log.lines().isEmpty());
+        QCOMPARE(readFile(path("stale.out")), QByteArray("old"));
+        QCOMPARE(session.random.draw(), RandomSource(9).draw());
+    }
+
+    void namedPipeOutputGetsTheBytes() {
+        writeFile(path("piped.jpg"), patterned(20'000));
+        FakeDesktop desktop;
+        Session reference = sessionFor(path("piped.jpg"), "jpg", 12);
+        doGlitch(reference, {0, 0, false, 0}, desktop, reference.inPath, path("piped.ref"));
+
+        const QByteArray pipe = QFile::encodeName(path("piped.out"));
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+        // The reading end is open before the pass, so the pass never waits for a reader; the
+        // bytes fit in the pipe.
+        const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        Session session = sessionFor(path("piped.jpg"), "jpg", 12);
+        QCOMPARE(doGlitch(session, {0, 0, false, 0}, desktop, session.inPath, path("piped.out")),
+                 path("piped.out"));
+        QVERIFY(desktop.alerts.isEmpty());
+        QByteArray received;
+        std::array<char, 4096> buffer{};
+        for (ssize_t got; (got = ::read(reader, buffer.data(), buffer.size())) > 0;) {
+            received.append(buffer.data(), got);
+        }
+        QCOMPARE(received, readFile(path("piped.ref")));
+        struct stat info {};
+        QCOMPARE(::stat(pipe.constData(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode)); // written into, not replaced
     }
 
     void outputNamingTheInputKeepsItsBytes() {
