@@ -249,7 +249,7 @@ private slots:
         qputenv("HOME", home.toUtf8());
         const QString frames = home + "/Documents/zerbrak";
         const QString input = dir_.filePath("detailed.png");
-        QVERIFY(detailedPicture(1000, 750).save(input));
+        QVERIFY(detailedPicture(1800, 1350).save(input));
 
         LogCapture log;
         App app;
