@@ -2,6 +2,7 @@
 // passes runs: a 12-megapixel picture re-encoded to GIF before every pass. The goal is under
 // 50 ms, whatever a pass costs.
 
+#include "DetailedPicture.h"
 #include "MainWindow.h"
 #include "ZerbrakAppDelegate.h"
 #include "platform/Log.h"
@@ -17,24 +18,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-
-namespace {
-
-// Detail everywhere, like a photograph, so the palette search has real work.
-QImage detailedPicture(int width, int height) {
-    QImage picture(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int ripple = ((x * x + y * 3) ^ (y * y + x * 7)) & 0x3f;
-            row[x] = qRgb((x / 24 + ripple) & 0xff, (y / 16 + ripple * 2) & 0xff,
-                          ((x + y) / 40 + ripple) & 0xff);
-        }
-    }
-    return picture;
-}
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 // One frame of a frame series (a pass over the file plus decoding the result) against a bare
 // decode of the same undamaged file: a 24-megapixel JPEG, damaged by scatter at chance 50.
+#include "DetailedPicture.h"
 #include "codec/Decode.h"
 #include "codec/Encode.h"
 #include "glitch/Session.h"
@@ -28,16 +29,7 @@ struct Fixture {
     QString jpeg;
 
     Fixture() {
-        // Detail everywhere, like a photograph, so the entropy coder has real work.
-        QImage picture(6000, 4000, QImage::Format_RGB32);
-        for (int y = 0; y < picture.height(); ++y) {
-            auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
-            for (int x = 0; x < picture.width(); ++x) {
-                const int ripple = ((x * x + y * 3) ^ (y * y + x * 7)) & 0x3f;
-                row[x] = qRgb((x / 24 + ripple) & 0xff, (y / 16 + ripple * 2) & 0xff,
-                              ((x + y) / 40 + ripple) & 0xff);
-            }
-        }
+        const QImage picture = detailedPicture(6000, 4000);
         const zerbrak::EncodeResult encoded =
             zerbrak::encodeImage(picture, zerbrak::ImageFileType::Jpeg);
         jpeg = dir.filePath("big.jpg");

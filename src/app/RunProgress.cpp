@@ -16,6 +16,7 @@ RunProgress::RunProgress(QWidget* parent)
     layout->addWidget(label_);
     layout->addWidget(bar_);
     layout->addWidget(cancel_);
+    cancel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     bar_->setTextVisible(false);
     bar_->setMaximumWidth(160);
     cancel_->setToolTip(QStringLiteral("Stop after the pass under way (Esc)"));

@@ -42,10 +42,7 @@ QString progressLabel(int frame, int frames, int attempt) {
 WidgetDesktop::WidgetDesktop(QMainWindow& window, PictureView& imageView)
     : window_(&window), imageView_(&imageView), progress_(new RunProgress(&window)) {
     window.statusBar()->addPermanentWidget(progress_);
-    QObject::connect(progress_, &RunProgress::canceled, &guiSide_, [this] {
-        cancelRun();
-        progress_->cancelling();
-    });
+    QObject::connect(progress_, &RunProgress::canceled, &guiSide_, [this] { cancelRun(); });
 }
 
 WidgetDesktop::~WidgetDesktop() {
@@ -147,6 +144,9 @@ void WidgetDesktop::endRun() {
 
 void WidgetDesktop::cancelRun() {
     cancelled_ = true;
+    if (runUnderWay_) {
+        progress_->cancelling();
+    }
 }
 
 void WidgetDesktop::revealFolder(const QString& folderPath) {

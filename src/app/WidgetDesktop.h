@@ -38,7 +38,7 @@ public:
     void beginRun();
     void endRun();
 
-    // Any thread: the run ends after the pass under way.
+    // GUI thread: the run ends after the pass under way.
     void cancelRun();
     bool cancelRequested() const { return cancelled_.load(); }
 

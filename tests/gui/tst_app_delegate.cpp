@@ -1,3 +1,4 @@
+#include "DetailedPicture.h"
 #include "EditionConstants.h"
 #include "MainWindow.h"
 #include "RunProgress.h"
@@ -50,20 +51,6 @@ private:
 
     static void waitForRun(ZerbrakAppDelegate& d) {
         QTRY_VERIFY_WITH_TIMEOUT(!d.runActive(), 120000);
-    }
-
-    // Detail everywhere, so that re-encoding it takes real work.
-    static QImage detailedPicture(int width, int height) {
-        QImage picture(width, height, QImage::Format_RGB32);
-        for (int y = 0; y < height; ++y) {
-            auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
-            for (int x = 0; x < width; ++x) {
-                const int ripple = ((x * x + y * 3) ^ (y * y + x * 7)) & 0x3f;
-                row[x] = qRgb((x / 4 + ripple) & 0xff, (y / 3 + ripple * 2) & 0xff,
-                              ((x + y) / 5 + ripple) & 0xff);
-            }
-        }
-        return picture;
     }
 
     QString writeInput(const QString& name, int size) {
@@ -249,7 +236,7 @@ private slots:
         qputenv("HOME", home.toUtf8());
         const QString frames = home + "/Documents/zerbrak";
         const QString input = dir_.filePath("detailed.png");
-        QVERIFY(detailedPicture(1800, 1350).save(input));
+        QVERIFY(detailedPicture(2400, 1800).save(input));
 
         LogCapture log;
         App app;
