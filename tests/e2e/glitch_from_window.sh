@@ -15,7 +15,7 @@ run() {
     local window
     window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Zerbrak$' | head -1)
     xdotool windowfocus --sync "$window"
-    sleep 1 # start-up runs right after the window maps
+    sleep 1 # let the window take focus before the keys
     xdotool key --window "$window" ctrl+Return
     for _ in $(seq 1 100); do
         compgen -G "$home/Documents/zerbrak/*" >/dev/null && break
