@@ -5,6 +5,7 @@
 #include "view/PictureView.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
@@ -109,22 +110,46 @@ void WidgetDesktop::alertRunFailed(const QString& message) {
 }
 
 bool WidgetDesktop::seriesProgress(int frame, int frames, int attempt) {
+    return reportProgress(progressLabel(frame, frames, attempt), frame, frames);
+}
+
+bool WidgetDesktop::batchProgress(int index, int count) {
+    return reportProgress(QStringLiteral("File %1 of %2").arg(index + 1).arg(count), index, count);
+}
+
+bool WidgetDesktop::reportProgress(const QString& label, int value, int maximum) {
     if (cancelled_.load()) {
         return false;
     }
+    const auto show = [this, label, value, maximum] {
+        if (runUnderWay_ && !cancelled_.load()) { // else a pass outside a run, or cancelled
+            progress_->setProgress(label, value, maximum);
+        }
+    };
     if (onGuiThread()) {
-        showProgress(frame, frames, attempt);
+        show();
     } else {
-        post([this, frame, frames, attempt] { showProgress(frame, frames, attempt); });
+        post(show);
     }
     return true;
 }
 
-void WidgetDesktop::showProgress(int frame, int frames, int attempt) {
-    if (!runUnderWay_ || cancelled_.load()) {
-        return; // a pass run outside a run of the window, or one already told to stop
-    }
-    progress_->setProgress(progressLabel(frame, frames, attempt), frame, frames);
+QStringList WidgetDesktop::chooseFolders(const QString& prompt) {
+    // Shared, not borrowed: after a shutdown the worker may return before the panel is done.
+    auto chosen = std::make_shared<QStringList>();
+    postAndWait([this, prompt, chosen] {
+        QFileDialog panel(window_);
+        panel.setObjectName(QStringLiteral("folderPanel"));
+        panel.setFileMode(QFileDialog::Directory);
+        panel.setOption(QFileDialog::ShowDirsOnly);
+        panel.setAcceptMode(QFileDialog::AcceptOpen);
+        panel.setWindowTitle(prompt);
+        panel.setLabelText(QFileDialog::Accept, prompt);
+        if (panel.exec() == QDialog::Accepted) {
+            *chosen = panel.selectedFiles();
+        }
+    });
+    return *chosen;
 }
 
 void WidgetDesktop::beginRun() {

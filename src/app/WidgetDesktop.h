@@ -31,6 +31,8 @@ public:
     void alertOutputFailed(const QString& outputPath) override;
     void alertRunFailed(const QString& message) override;
     bool seriesProgress(int frame, int frames, int attempt) override;
+    bool batchProgress(int index, int count) override;
+    QStringList chooseFolders(const QString& prompt) override;
     void revealFolder(const QString& folderPath) override;
 
     // GUI thread: a run starts (its progress with Cancel appears if it lasts, the cursor turns
@@ -55,7 +57,8 @@ private:
     void post(std::function<void()> call);
     // Runs `call` on the GUI thread and waits until it has returned, or until shutDown().
     void postAndWait(std::function<void()> call);
-    void showProgress(int frame, int frames, int attempt);
+    // Shows `label` in the run's progress, on the GUI thread; false once the run is cancelled.
+    bool reportProgress(const QString& label, int value, int maximum);
 
     QMainWindow* window_;
     PictureView* imageView_;

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 namespace zerbrak {
 
@@ -26,6 +27,15 @@ public:
     // the series before that pass. The default never cancels.
     virtual bool seriesProgress(int /*frame*/, int /*frames*/, int /*attempt*/) { return true; }
     virtual void seriesFinished() {}
+
+    // Progress of a folder batch: `index` counts the entries from 0. Returning false cancels
+    // the batch before that entry. The default never cancels.
+    virtual bool batchProgress(int /*index*/, int /*count*/) { return true; }
+
+    // A modal folder chooser whose confirm button reads `prompt`; folders may be made from
+    // within it. Returns the chosen folders' full paths, or nothing when cancelled (the
+    // default: a desktop without panels).
+    virtual QStringList chooseFolders(const QString& /*prompt*/) { return {}; }
 
     // A frame series kept the decodable frame at `path`.
     virtual void frameKept(const QString& /*path*/) {}
