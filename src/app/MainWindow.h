@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 #include <memory>
 
 namespace Ui {
@@ -18,6 +19,14 @@ public:
     ~MainWindow() override;
 
     Ui::MainWindow& ui() { return *ui_; }
+
+signals:
+    // Local files dropped on the window or its picture area, in the order dropped.
+    void filesDropped(const QStringList& paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     std::unique_ptr<Ui::MainWindow> ui_;

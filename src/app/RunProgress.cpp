@@ -28,8 +28,8 @@ RunProgress::RunProgress(QWidget* parent)
     hide();
 }
 
-void RunProgress::start() {
-    label_->setText(QStringLiteral("Starting"));
+void RunProgress::start(const QString& label) {
+    label_->setText(label);
     bar_->setRange(0, 0);
     cancel_->setEnabled(true);
     showTimer_.start();

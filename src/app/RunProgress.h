@@ -20,7 +20,8 @@ public:
     // How long a run goes on before its progress appears.
     static constexpr int showDelayMs = 400;
 
-    void start();
+    // `label` says what the run does until its first progress.
+    void start(const QString& label);
     void setProgress(const QString& label, int value, int maximum);
     void finish();
     // Cancel was pressed: says so until the run ends.

@@ -152,10 +152,10 @@ QStringList WidgetDesktop::chooseFolders(const QString& prompt) {
     return *chosen;
 }
 
-void WidgetDesktop::beginRun() {
+void WidgetDesktop::beginRun(const QString& label) {
     cancelled_ = false;
     runUnderWay_ = true;
-    progress_->start();
+    progress_->start(label);
     QApplication::setOverrideCursor(Qt::BusyCursor);
 }
 

@@ -37,7 +37,7 @@ public:
 
     // GUI thread: a run starts (its progress with Cancel appears if it lasts, the cursor turns
     // busy) or has ended.
-    void beginRun();
+    void beginRun(const QString& label);
     void endRun();
 
     // GUI thread: the run ends after the pass under way.

@@ -8,13 +8,16 @@
 #include "platform/Resources.h"
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
+#include "sources/OpenImage.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <new>
+#include <utility>
 
 namespace zerbrak {
 namespace {
@@ -61,6 +64,7 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
             &ZerbrakAppDelegate::OpenOutputFolder);
     connect(ui.revealButton, &QPushButton::clicked, ui.actionRevealOutput, &QAction::trigger);
     connect(ui.popupbutton, &QComboBox::activated, this, &ZerbrakAppDelegate::TRANSCODEchange);
+    connect(&mainWindow, &MainWindow::filesDropped, this, &ZerbrakAppDelegate::openFiles);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -99,12 +103,33 @@ void ZerbrakAppDelegate::DoStuff() {
     const GlitchParams params = readGlitchParams();
     const std::int32_t frameCount =
         bt_batch->checkState() != Qt::Unchecked ? low32Signed(fieldNumber(tf_numFrames)) : 1;
-    startRun([this, params, frameCount, home = QDir::homePath()] {
+    startRun(QStringLiteral("Starting"), [this, params, frameCount, home = QDir::homePath()] {
         runFrameSeries(session_, params, frameCount, home, desktop_);
     });
 }
 
-void ZerbrakAppDelegate::startRun(std::function<void()> run) {
+bool ZerbrakAppDelegate::applicationOpenFile(const QString& path) {
+    openFiles({path});
+    return true;
+}
+
+void ZerbrakAppDelegate::openFiles(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return;
+    }
+    if (runActive()) {
+        pendingOpens_ += paths; // never lost, never in the middle of a run
+        return;
+    }
+    // Decoded on the worker: a large or damaged picture never holds the window.
+    startRun(QStringLiteral("Opening %1").arg(QFileInfo(paths.last()).fileName()), [this, paths] {
+        for (const QString& path : paths) {
+            openImage(session_, path, desktop_, false);
+        }
+    });
+}
+
+void ZerbrakAppDelegate::startRun(const QString& label, std::function<void()> run) {
     enabledBeforeRun_.clear();
     for (QAction* action : runLockedActions_) {
         enabledBeforeRun_.push_back(action->isEnabled());
@@ -114,7 +139,7 @@ void ZerbrakAppDelegate::startRun(std::function<void()> run) {
         enabledBeforeRun_.push_back(widget->isEnabled());
         widget->setEnabled(false);
     }
-    desktop_.beginRun();
+    desktop_.beginRun(label);
     worker_.start([this, run = std::move(run)] {
         try {
             run();
@@ -139,7 +164,9 @@ void ZerbrakAppDelegate::runEnded() {
     if (closeWhenRunEnds_) {
         closeWhenRunEnds_ = false;
         window->close();
+        return;
     }
+    openFiles(std::exchange(pendingOpens_, {}));
 }
 
 bool ZerbrakAppDelegate::eventFilter(QObject* watched, QEvent* event) {

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -72,14 +73,21 @@ public slots:
     void OpenOutputFolder();
     void TRANSCODEchange();
 
+    // The desktop handed over a file (a launch argument, a drop, a later launch): it becomes
+    // the input. Always true, also for a file that is no picture.
+    bool applicationOpenFile(const QString& path);
+    // Several at once, in order; the last stays the input. Taken when the run under way ends.
+    void openFiles(const QStringList& paths);
+
 protected:
     // Closing the window during a run cancels it and closes once the pass under way is done.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void wireActions(MainWindow& mainWindow);
-    // Hands `run` to the worker; refused while another run is under way.
-    void startRun(std::function<void()> run);
+    // Hands `run` to the worker, its progress reading `label` until the run reports its own;
+    // refused while another run is under way.
+    void startRun(const QString& label, std::function<void()> run);
     void runEnded();
 
     Session session_;
@@ -91,6 +99,8 @@ private:
     std::vector<QAction*> runLockedActions_;
     std::vector<bool> enabledBeforeRun_;
     bool closeWhenRunEnds_ = false;
+    // Files handed over during a run, opened once it has ended.
+    QStringList pendingOpens_;
     RunWorker worker_;
 };
 

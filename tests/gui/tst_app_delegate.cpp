@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 #include "ZerbrakAppDelegate.h"
 #include "core/ControlDefaults.h"
+#include "desktop/SingleInstance.h"
 #include "platform/Log.h"
 #include "ui_MainWindow.h"
 #include "view/PictureView.h"
@@ -19,11 +20,15 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <memory>
 
 using namespace zerbrak;
 
@@ -336,6 +341,87 @@ private slots:
         QCOMPARE(titles.size(), 1); // one alert ends the run
         QVERIFY(titles.first().startsWith(home + "/Documents/zerbrak/"));
         QVERIFY(runHeld); // the worker waited for the user
+    }
+
+    // Files reach the input from a later launch (even one that finds the remains of a crashed
+    // program), from a drop, and during a run (taken when it ends); two launches at once leave
+    // one program running.
+    void filesHandedOverBecomeTheInput() {
+        const QString runtime = dir_.filePath("runtime-handover");
+        QVERIFY(QDir().mkpath(runtime));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_RUNTIME_DIR", runtime);
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("HOME", dir_.filePath("home-handover"));
+        const auto launch = [&](const QStringList& files) {
+            auto program = std::make_unique<QProcess>();
+            program->setProcessEnvironment(environment);
+            program->start(QStringLiteral(ZERBRAK_APP_PATH), files);
+            return program;
+        };
+        const QString folder = runtime + "/zerbrak";
+        const QString socket = folder + "/" ZERBRAK_APP_ID ".socket";
+
+        // A program that crashed leaves its lock and socket behind.
+        {
+            const auto crashed = launch({});
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 20000);
+            crashed->kill();
+            QVERIFY(crashed->waitForFinished());
+            QVERIFY(QFileInfo::exists(socket));
+        }
+        const QString first = writeInput("handed.jpg", 5000);
+        const QString second = writeInput("dropped.tiff", 5000);
+        const QString third = writeInput("during run.bmp", 5000);
+        {
+            App app;
+            ZerbrakAppDelegate& d = app.delegate;
+            SingleInstance running(folder, ZERBRAK_APP_ID);
+            QVERIFY(running.claim({}));
+            connect(&running, &SingleInstance::filesHandedOver, &d, &ZerbrakAppDelegate::openFiles);
+
+            const auto later = launch({first});
+            QTRY_VERIFY_WITH_TIMEOUT(later->state() == QProcess::NotRunning, 20000);
+            QCOMPARE(later->exitCode(), 0);
+            QTRY_COMPARE(d.session().inPath, first);
+            waitForRun(d);
+            QCOMPARE(d.session().endFormat, QString("jpg"));
+
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(second)});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(&app.window, &enter);
+            QVERIFY(enter.isAccepted());
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QApplication::sendEvent(&app.window, &drop);
+            QVERIFY(drop.isAccepted());
+            waitForRun(d);
+            QCOMPARE(d.session().inPath, second);
+
+            d.bt_batch->setChecked(true);
+            d.tf_numFrames->setText("3");
+            d.DoStuff();
+            d.applicationOpenFile(third);
+            QVERIFY(d.session().inPath != third); // not in the middle of the run
+            QTRY_COMPARE_WITH_TIMEOUT(d.session().inPath, third, 60000);
+            waitForRun(d);
+            QCOMPARE(d.session().endFormat, QString("bmp"));
+        }
+
+        // Two launches at once: one becomes the running program, the other hands over and ends.
+        const auto one = launch({first});
+        const auto other = launch({second});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            one->state() == QProcess::NotRunning || other->state() == QProcess::NotRunning, 20000);
+        QTest::qWait(1000);
+        const bool oneRuns = one->state() != QProcess::NotRunning;
+        const bool otherRuns = other->state() != QProcess::NotRunning;
+        one->kill();
+        other->kill();
+        one->waitForFinished();
+        other->waitForFinished();
+        QVERIFY(oneRuns != otherRuns);
+        QCOMPARE((oneRuns ? other : one)->exitCode(), 0);
     }
 
     void popupSetsTheTarget() {
