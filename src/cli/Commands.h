@@ -8,5 +8,6 @@ namespace zerbrak::cli {
 int runPass(const QStringList& arguments);
 int runFrames(const QStringList& arguments);
 int runCheck(const QStringList& arguments);
+int runBatch(const QStringList& arguments);
 
 } // namespace zerbrak::cli

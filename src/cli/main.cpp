@@ -17,6 +17,9 @@ constexpr const char* usage =
     "  frames [INPUT] [--count N] [--transcode TITLE] [pass options]\n"
     "      A frame series into ~/Documents/zerbrak/, as the window's Glitch button\n"
     "      makes it; INPUT defaults to the start image. Prints each kept frame.\n"
+    "  batch SOURCE_DIR DEST_DIR [--format EXT] [--transcode TITLE] [pass options]\n"
+    "      Damages every entry of SOURCE_DIR into DEST_DIR, as the window's folder\n"
+    "      batch does; a taken name gets a number in front. Prints each path written.\n"
     "  check FILE...\n"
     "      Decodes each FILE as the window would: 'ok WxH', 'partial WxH' or\n"
     "      'undecodable: REASON'. Exit code 1 when any gave no picture.\n"
@@ -44,6 +47,9 @@ int main(int argc, char* argv[]) {
         }
         if (command == QLatin1String("frames")) {
             return zerbrak::cli::runFrames(arguments);
+        }
+        if (command == QLatin1String("batch")) {
+            return zerbrak::cli::runBatch(arguments);
         }
         if (command == QLatin1String("check")) {
             return zerbrak::cli::runCheck(arguments);

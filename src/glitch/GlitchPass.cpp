@@ -73,10 +73,10 @@ bool writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& bytes) 
 PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
                          const QString& inputPath, const QString& outName) {
     QString outputPath = outName;
-    if (const QString error = transcodeStep(session, desktop, inputPath, outputPath);
-        !error.isEmpty()) {
-        desktop.alertRunFailed(error);
-        return {outputPath, false, true};
+    if (const TranscodeError error = transcodeStep(session, desktop, inputPath, outputPath);
+        error.failed()) {
+        desktop.alertRunFailed(error.message);
+        return {outputPath, false, true, error.inputAtFault};
     }
 
     // Read before the output is opened: an output written in place that names the input
@@ -84,7 +84,7 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
     FileBytes input = readFileBytes(session.inPath);
     if (!input.ok()) {
         desktop.alertRunFailed(input.error);
-        return {outputPath, false, true};
+        return {outputPath, false, true, true};
     }
     const std::unique_ptr<QFileDevice> output = openOutput(outputPath);
     if (!output) {

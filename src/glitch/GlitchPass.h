@@ -13,6 +13,10 @@ struct PassResult {
     QString path;              // the output path, extended when the pass transcoded
     bool outputFailed = false; // the output could not be opened, written or closed
     bool runFailed = false;    // the input could not be read or re-encoded: nothing was written
+    // With runFailed: the fault lies with this input (unreadable, not a picture, too large for
+    // the target), so a run over other inputs may go on; without it, no re-encode can work
+    // (no usable scratch folder).
+    bool inputUnusable = false;
 
     bool failed() const { return outputFailed || runFailed; }
 };

@@ -43,8 +43,8 @@ QString transcodedOutputName(const TranscodeTarget& target, const QString& outNa
                : outName + QLatin1Char('.') + QString::fromUtf8(formatRow(*fixed).extension);
 }
 
-QString transcodeStep(Session& session, Desktop& desktop, const QString& inputPath,
-                      QString& outName) {
+TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& inputPath,
+                             QString& outName) {
     const auto* target = std::get_if<FixedTarget>(&session.trans_endFormat);
     if (target == nullptr) {
         return {};
@@ -52,33 +52,36 @@ QString transcodeStep(Session& session, Desktop& desktop, const QString& inputPa
     const FormatRow& row = formatRow(*target);
     logLine(QString::fromUtf8(row.transcodeLog));
 
-    const auto cannot = [&](const QString& why) {
-        return sentence(QStringLiteral("Cannot re-encode %1 to %2: %3")
-                            .arg(inputPath, QString::fromUtf8(row.title), why));
+    const auto cannot = [&](const QString& why, bool inputAtFault) {
+        return TranscodeError{sentence(QStringLiteral("Cannot re-encode %1 to %2: %3")
+                                           .arg(inputPath, QString::fromUtf8(row.title), why)),
+                              inputAtFault};
     };
     const ScratchFolder folder = scratchFolder();
     if (!folder.usable()) {
-        return cannot(folder.error);
+        return cannot(folder.error, false);
     }
     // Read as every pass reads its input: a named pipe or a device is refused, not waited on.
     const FileBytes input = readFileBytes(inputPath);
     if (!input.ok()) {
-        return input.error;
+        return {input.error, true};
     }
     const DecodeResult decoded = decodeImageBytes(input.bytes);
     desktop.showImage(decoded.image);
     if (!decoded.isValid()) {
-        return cannot(QStringLiteral("it does not decode as a picture"));
+        return cannot(QStringLiteral("it does not decode as a picture"), true);
     }
     const EncodeResult encoded = encodeImage(decoded.image, row.fileType, row.options);
     if (!encoded.ok()) {
         return cannot(encoded.error.isEmpty() ? QStringLiteral("the encoder gave nothing")
-                                              : encoded.error);
+                                              : encoded.error,
+                      true);
     }
     const QString scratch = folder.filePath(QString::fromUtf8(row.scratchName));
     if (const QString error = writeScratch(scratch, encoded.bytes); !error.isEmpty()) {
         return cannot(
-            QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error));
+            QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error),
+            false);
     }
     outName = transcodedOutputName(session.trans_endFormat, outName);
     session.inPath = scratch;

@@ -13,11 +13,21 @@ class Desktop;
 // when `target` is one of the six formats, else `outName` itself.
 QString transcodedOutputName(const TranscodeTarget& target, const QString& outName);
 
+// Why a re-encode could not be done, for the user; no message when it was done.
+struct TranscodeError {
+    QString message;
+    // The input itself cannot be read, decoded or encoded into the target, so another input
+    // may still do; otherwise no re-encode can work at all (no usable scratch folder).
+    bool inputAtFault = false;
+
+    bool failed() const { return !message.isEmpty(); }
+};
+
 // Re-encodes the input into the fixed target's scratch file, makes that the input and extends
-// outName as transcodedOutputName says; does nothing for a free-text target. Returns why the
-// re-encode could not be done, for the user; then nothing was written and session and outName
-// are as they were, so no pass can damage a scratch file an earlier run left.
-[[nodiscard]] QString transcodeStep(Session& session, Desktop& desktop, const QString& inputPath,
-                                    QString& outName);
+// outName as transcodedOutputName says; does nothing for a free-text target. When it fails,
+// nothing was written and session and outName are as they were, so no pass can damage a
+// scratch file an earlier run left.
+[[nodiscard]] TranscodeError transcodeStep(Session& session, Desktop& desktop,
+                                           const QString& inputPath, QString& outName);
 
 } // namespace zerbrak

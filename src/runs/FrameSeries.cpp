@@ -7,11 +7,8 @@
 #include "platform/Desktop.h"
 #include "platform/Log.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <filesystem>
-#include <system_error>
 
 namespace zerbrak {
 namespace {
@@ -19,14 +16,6 @@ namespace {
 // The next run number; past the largest it wraps round to the smallest.
 std::int32_t nextRunNumber(std::int32_t run) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(run) + 1U);
-}
-
-// Anything at all is there, a dangling symbolic link included.
-bool pathTaken(const QString& path) {
-    std::error_code error;
-    const auto status =
-        std::filesystem::symlink_status(QFile::encodeName(path).toStdString(), error);
-    return std::filesystem::exists(status);
 }
 
 // The frame's name for the session's run and frame numbers. While the path a pass would write

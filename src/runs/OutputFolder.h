@@ -17,4 +17,8 @@ bool ensureOutputFolder(const QString& home);
 QString frameFileName(const QString& home, std::int32_t runNumber, std::int32_t frameNumber,
                       const QString& endFormat);
 
+// Anything at all is there, a dangling symbolic link included: a run writes only under names
+// that are free, so it never replaces a file, nor writes through a link, it did not make.
+bool pathTaken(const QString& path);
+
 } // namespace zerbrak

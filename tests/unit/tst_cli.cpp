@@ -136,6 +136,7 @@ private slots:
         QTest::newRow("count 0") << QStringList{"frames", in, "--count", "0"} << "--count";
         QTest::newRow("unknown option") << QStringList{"pass", in, "o", "--loud"} << "loud";
         QTest::newRow("missing option value") << QStringList{"pass", in, "o", "--to"} << "to";
+        QTest::newRow("batch without DEST_DIR") << QStringList{"batch", in} << "DEST_DIR";
     }
     void badArguments() {
         QFETCH(QStringList, arguments);
@@ -175,6 +176,12 @@ private slots:
         QTest::newRow("named pipe, frames") << "frames"
                                             << "pipe.jpg"
                                             << "it is a named pipe (FIFO), not a regular file";
+        QTest::newRow("file, batch") << "batch"
+                                     << "in.jpg"
+                                     << "it is not a folder";
+        QTest::newRow("missing, batch") << "batch"
+                                        << "absent"
+                                        << "No such file or directory";
     }
     void unusableInputIsAnError() {
         QFETCH(QString, command);
@@ -189,13 +196,16 @@ private slots:
         QStringList arguments{command, path(name)};
         if (command == "pass") {
             arguments << path("x.jpg");
+        } else if (command == "batch") {
+            arguments << home;
         }
         const Run run = runCli(arguments, home);
         QCOMPARE(run.exitCode, 1);
-        QVERIFY2(run.err.contains("Cannot read " + path(name) + ": " + reason + "."),
-                 qPrintable(run.err));
+        const QString verb = command == "batch" ? "Cannot list " : "Cannot read ";
+        QVERIFY2(run.err.contains(verb + path(name) + ": " + reason + "."), qPrintable(run.err));
         QVERIFY(run.out.isEmpty());
         QVERIFY(!QFile::exists(path("x.jpg")));
+        QCOMPARE(QDir(home).entryList(QDir::Files).size(), 0);
         QVERIFY(!QDir(home + "/Documents/zerbrak").exists() ||
                 QDir(home + "/Documents/zerbrak").isEmpty());
     }
@@ -253,6 +263,7 @@ private slots:
         const Run top = runCli({"--help"});
         QCOMPARE(top.exitCode, 0);
         QVERIFY(top.out.contains("pass INPUT OUTPUT"));
+        QVERIFY(top.out.contains("batch SOURCE_DIR DEST_DIR"));
         const Run pass = runCli({"pass", "--help"});
         QCOMPARE(pass.exitCode, 0);
         for (const char* option :
@@ -279,6 +290,33 @@ private slots:
             QVERIFY(QFile::exists(printed[frame]));
         }
         QVERIFY(run.err.contains("3 of 3 frames kept"));
+    }
+
+    // The first entry's extension picks the mode for all of them unless --format says otherwise.
+    void batchWritesEveryEntry_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("grow");
+        QTest::newRow("first entry's format") << QStringList{} << true;
+        QTest::newRow("--format") << QStringList{"--format", "jpg"} << false;
+    }
+    void batchWritesEveryEntry() {
+        QFETCH(QStringList, options);
+        QFETCH(bool, grow);
+        const QString source = path(QString("batch-in-%1").arg(grow));
+        const QString destination = path(QString("batch-out-%1").arg(grow));
+        QVERIFY(QDir().mkpath(source + "/sub"));
+        QVERIFY(QDir().mkpath(destination));
+        writeFile(source + "/a.bmp", lineBreakHeavy(3000));
+        writeFile(source + "/b.dat", lineBreakHeavy(3000));
+        writeFile(destination + "/b.dat", "taken");
+        const Run run = runCli(QStringList{"batch", source + "/", destination} + options);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, destination + "/a.bmp\n" + destination + "/0b.dat\n");
+        QVERIFY2(run.err.contains("skipped: Cannot read " + source + "/sub: it is a folder"),
+                 qPrintable(run.err));
+        QCOMPARE(readFile(destination + "/a.bmp").size() > 3000, grow);
+        QCOMPARE(readFile(destination + "/0b.dat").size() > 3000, grow);
+        QCOMPARE(readFile(destination + "/b.dat"), QByteArray("taken"));
     }
 
     void framesCallsInOneSecondKeepEveryFrame() {

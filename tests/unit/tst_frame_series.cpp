@@ -379,6 +379,7 @@ private slots:
         const QString out = dir_.filePath("nothing");
         const PassResult pass = runGlitchPass(session, {}, desktop, session.inPath, out);
         QVERIFY(pass.runFailed);
+        QVERIFY(pass.inputUnusable); // another input may still re-encode
         QCOMPARE(pass.path, out);
         QCOMPARE(desktop.failures.size(), 1);
         const QString failure = desktop.failures.first();

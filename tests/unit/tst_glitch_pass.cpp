@@ -194,7 +194,7 @@ private slots:
             QFAIL("the pass waited on its input");
         }
         const PassResult result = pass.get();
-        QVERIFY(result.runFailed);
+        QVERIFY(result.runFailed && result.inputUnusable);
         QCOMPARE(desktop.failures, QStringList{"Cannot read " + input + ": " + reason + "."});
         QVERIFY(desktop.alerts.isEmpty());
         QVERIFY(log.lines().isEmpty());
