@@ -1,12 +1,16 @@
 #include "ZerbrakAppDelegate.h"
 
 #include "MainWindow.h"
+#include "desktop/OpenPanel.h"
+#include "platform/Log.h"
+#include "view/PictureView.h"
 #include "codec/Decode.h"
 #include "core/TextValues.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
 #include "platform/Resources.h"
 #include "runs/FrameSeries.h"
+#include "runs/FolderBatch.h"
 #include "runs/OutputFolder.h"
 #include "sources/OpenImage.h"
 #include "ui_MainWindow.h"
@@ -65,6 +69,10 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
     connect(ui.revealButton, &QPushButton::clicked, ui.actionRevealOutput, &QAction::trigger);
     connect(ui.popupbutton, &QComboBox::activated, this, &ZerbrakAppDelegate::TRANSCODEchange);
     connect(&mainWindow, &MainWindow::filesDropped, this, &ZerbrakAppDelegate::openFiles);
+    connect(ui.actionOpen, &QAction::triggered, this, &ZerbrakAppDelegate::LoadNewImage);
+    connect(ui.openButton, &QPushButton::clicked, ui.actionOpen, &QAction::trigger);
+    connect(ui.actionGlitchFolder, &QAction::triggered, this, &ZerbrakAppDelegate::GFD);
+    connect(ui.folderButton, &QPushButton::clicked, ui.actionGlitchFolder, &QAction::trigger);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {

@@ -72,6 +72,8 @@ public slots:
     void DoStuff();
     void OpenOutputFolder();
     void TRANSCODEchange();
+    void GFD();
+    void LoadNewImage();
 
     // The desktop handed over a file (a launch argument, a drop, a later launch): it becomes
     // the input. Always true, also for a file that is no picture.
@@ -89,6 +91,8 @@ private:
     // refused while another run is under way.
     void startRun(const QString& label, std::function<void()> run);
     void runEnded();
+    // Opens `paths` on the worker; `logFormat` as the open panel logs.
+    void openInputs(const QStringList& paths, bool logFormat);
 
     Session session_;
     // Declared before the worker, so that it outlives the run the worker waits for.
