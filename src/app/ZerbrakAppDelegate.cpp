@@ -9,6 +9,8 @@
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
 #include "ui_MainWindow.h"
+#include "view/FitRule.h"
+#include "view/PictureView.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -61,6 +63,9 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
             &ZerbrakAppDelegate::OpenOutputFolder);
     connect(ui.revealButton, &QPushButton::clicked, ui.actionRevealOutput, &QAction::trigger);
     connect(ui.popupbutton, &QComboBox::activated, this, &ZerbrakAppDelegate::TRANSCODEchange);
+
+    connect(ui.actionFit, &QAction::triggered, this, &ZerbrakAppDelegate::FIT);
+    connect(ui.fitButton, &QPushButton::clicked, ui.actionFit, &QAction::trigger);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -166,6 +171,18 @@ void ZerbrakAppDelegate::TRANSCODEchange() {
         return;
     }
     transcodeChange(session_, popupbutton->currentText());
+}
+
+void ZerbrakAppDelegate::FIT() {
+    imageView->setBounds(PictureView::fixedViewBounds);
+    if (!imageView->image().isNull()) {
+        const QRectF bounds = imageView->bounds();
+        const QSizeF shown = imageView->logicalSize();
+        const SizeD fitted =
+            fitSize(shown.width(), shown.height(), bounds.width(), bounds.height());
+        imageView->setLogicalSize({fitted.width, fitted.height});
+    }
+    imageView->update();
 }
 
 } // namespace zerbrak

@@ -71,6 +71,8 @@ public slots:
     void DoStuff();
     void OpenOutputFolder();
     void TRANSCODEchange();
+    // Fits the shown picture into the fixed view bounds; only how it is drawn changes.
+    void FIT();
 
 protected:
     // Closing the window during a run cancels it and closes once the pass under way is done.
