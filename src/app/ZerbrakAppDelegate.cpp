@@ -1,5 +1,6 @@
 #include "ZerbrakAppDelegate.h"
 
+#include "About.h"
 #include "MainWindow.h"
 #include "codec/Decode.h"
 #include "core/TextValues.h"
@@ -12,6 +13,7 @@
 #include "view/FitRule.h"
 #include "view/PictureView.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
@@ -66,6 +68,7 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
 
     connect(ui.actionFit, &QAction::triggered, this, &ZerbrakAppDelegate::FIT);
     connect(ui.fitButton, &QPushButton::clicked, ui.actionFit, &QAction::trigger);
+    connect(ui.actionAbout, &QAction::triggered, this, &ZerbrakAppDelegate::ShowAbout);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -183,6 +186,10 @@ void ZerbrakAppDelegate::FIT() {
         imageView->setLogicalSize({fitted.width, fitted.height});
     }
     imageView->update();
+}
+
+void ZerbrakAppDelegate::ShowAbout() {
+    showAboutPanel(*window, aboutOptions(QApplication::windowIcon()));
 }
 
 } // namespace zerbrak

@@ -73,6 +73,7 @@ public slots:
     void TRANSCODEchange();
     // Fits the shown picture into the fixed view bounds; only how it is drawn changes.
     void FIT();
+    void ShowAbout();
 
 protected:
     // Closing the window during a run cancels it and closes once the pass under way is done.
