@@ -89,7 +89,7 @@ void WidgetDesktop::showImage(const QImage& image) {
     }
     // The scaled copy is made here, on the run's thread: drawing a large picture scaled would
     // hold the GUI thread for longer than a frame.
-    QImage display = PictureView::displayCopy(image, imageView_->areaPixels());
+    QImage display = PictureView::displayCopy(image, imageView_->viewGeometry());
     post([view = imageView_, image, display = std::move(display)] {
         view->setImage(image, display);
     });

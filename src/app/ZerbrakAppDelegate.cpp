@@ -1,20 +1,23 @@
 #include "ZerbrakAppDelegate.h"
 
+#include "About.h"
 #include "MainWindow.h"
-#include "desktop/OpenPanel.h"
-#include "platform/Log.h"
-#include "view/PictureView.h"
 #include "codec/Decode.h"
 #include "core/TextValues.h"
+#include "desktop/OpenPanel.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
+#include "platform/Log.h"
 #include "platform/Resources.h"
-#include "runs/FrameSeries.h"
 #include "runs/FolderBatch.h"
+#include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
 #include "sources/OpenImage.h"
 #include "ui_MainWindow.h"
+#include "view/FitRule.h"
+#include "view/PictureView.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
@@ -73,6 +76,10 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
     connect(ui.openButton, &QPushButton::clicked, ui.actionOpen, &QAction::trigger);
     connect(ui.actionGlitchFolder, &QAction::triggered, this, &ZerbrakAppDelegate::GFD);
     connect(ui.folderButton, &QPushButton::clicked, ui.actionGlitchFolder, &QAction::trigger);
+
+    connect(ui.actionFit, &QAction::triggered, this, &ZerbrakAppDelegate::FIT);
+    connect(ui.fitButton, &QPushButton::clicked, ui.actionFit, &QAction::trigger);
+    connect(ui.actionAbout, &QAction::triggered, this, &ZerbrakAppDelegate::ShowAbout);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -122,19 +129,46 @@ bool ZerbrakAppDelegate::applicationOpenFile(const QString& path) {
 }
 
 void ZerbrakAppDelegate::openFiles(const QStringList& paths) {
-    if (paths.isEmpty()) {
-        return;
-    }
     if (runActive()) {
         pendingOpens_ += paths; // never lost, never in the middle of a run
         return;
     }
+    openInputs(paths, false);
+}
+
+void ZerbrakAppDelegate::openInputs(const QStringList& paths, bool logFormat) {
+    if (paths.isEmpty()) {
+        return;
+    }
     // Decoded on the worker: a large or damaged picture never holds the window.
-    startRun(QStringLiteral("Opening %1").arg(QFileInfo(paths.last()).fileName()), [this, paths] {
-        for (const QString& path : paths) {
-            openImage(session_, path, desktop_, false);
-        }
-    });
+    startRun(QStringLiteral("Opening %1").arg(QFileInfo(paths.last()).fileName()),
+             [this, paths, logFormat] {
+                 for (const QString& path : paths) {
+                     openImage(session_, path, desktop_, logFormat);
+                 }
+             });
+}
+
+void ZerbrakAppDelegate::LoadNewImage() {
+    if (runActive()) {
+        return;
+    }
+    const QRectF bounds = imageView->bounds();
+    logLine(QString::asprintf("imageview bounds %f %f", bounds.width(), bounds.height()));
+    imageView->setBounds(PictureView::fixedViewBounds);
+    if (const QString path = chooseImageFile(window); !path.isEmpty()) {
+        openInputs({path}, true);
+    }
+}
+
+void ZerbrakAppDelegate::GFD() {
+    if (runActive()) {
+        return;
+    }
+    const GlitchParams params = readGlitchParams();
+    // The folder panels are asked for from the worker; the window shows them.
+    startRun(QStringLiteral("Starting"),
+             [this, params] { runFolderBatch(session_, params, desktop_); });
 }
 
 void ZerbrakAppDelegate::startRun(const QString& label, std::function<void()> run) {
@@ -201,6 +235,22 @@ void ZerbrakAppDelegate::TRANSCODEchange() {
         return;
     }
     transcodeChange(session_, popupbutton->currentText());
+}
+
+void ZerbrakAppDelegate::FIT() {
+    imageView->setBounds(PictureView::fixedViewBounds);
+    if (!imageView->image().isNull()) {
+        const QRectF bounds = imageView->bounds();
+        const QSizeF shown = imageView->logicalSize();
+        const SizeD fitted =
+            fitSize(shown.width(), shown.height(), bounds.width(), bounds.height());
+        imageView->setLogicalSize({fitted.width, fitted.height});
+    }
+    imageView->update();
+}
+
+void ZerbrakAppDelegate::ShowAbout() {
+    showAboutPanel(*window, aboutOptions(QApplication::windowIcon()));
 }
 
 } // namespace zerbrak

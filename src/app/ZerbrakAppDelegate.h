@@ -81,6 +81,10 @@ public slots:
     // Several at once, in order; the last stays the input. Taken when the run under way ends.
     void openFiles(const QStringList& paths);
 
+    // Fits the shown picture into the fixed view bounds; only how it is drawn changes.
+    void FIT();
+    void ShowAbout();
+
 protected:
     // Closing the window during a run cancels it and closes once the pass under way is done.
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -1,3 +1,4 @@
+#include "About.h"
 #include "DetailedPicture.h"
 #include "EditionConstants.h"
 #include "MainWindow.h"
@@ -18,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -92,6 +94,60 @@ private slots:
                 session.globalNR <= static_cast<std::int32_t>(after));
         QCOMPARE(session.tmr, 0);
         QVERIFY(!app.delegate.imageView->image().isNull()); // the start image is shown
+    }
+
+    // The test is built for one edition; the row of the other is skipped.
+    void aboutPanelOfTheEdition_data() {
+        QTest::addColumn<QString>("build");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("copyrightStart");
+        QTest::newRow("first edition") << "first"
+                                       << ""
+                                       << "Copyright © 2026 the Zerbrak";
+        QTest::newRow("second edition") << "second"
+                                        << "1.0"
+                                        << "Salt and Tinder edition.";
+    }
+    void aboutPanelOfTheEdition() {
+        QFETCH(QString, build);
+        QFETCH(QString, version);
+        QFETCH(QString, copyrightStart);
+        if (build != QString::fromUtf8(edition::name)) {
+            QSKIP("built as the other edition");
+        }
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::red);
+        const QIcon icon(pixmap);
+        const QList<AboutOption> options = aboutOptions(icon);
+        QStringList keys;
+        for (const AboutOption& option : options) {
+            keys << option.first;
+        }
+        QCOMPARE(keys, (QStringList{"Version", "ApplicationName", "ApplicationIcon", "Copyright"}));
+        QCOMPARE(options[0].second.typeId(), QMetaType::QString); // there even when empty
+        QCOMPARE(options[0].second.toString(), version);
+        QCOMPARE(options[1].second.toString(), QStringLiteral("Zerbrak"));
+        QCOMPARE(options[2].second.value<QIcon>().cacheKey(), icon.cacheKey());
+        QVERIFY(options[3].second.toString().startsWith(copyrightStart));
+
+        App app;
+        const Session before = app.delegate.session();
+        const QString seed = app.delegate.tf_randomSeed->text();
+        app.delegate.ShowAbout();
+        app.window.ui().actionAbout->trigger();
+        const auto panels = app.window.findChildren<QMessageBox*>("aboutPanel");
+        QCOMPARE(panels.size(), 1);
+        QVERIFY(panels.first()->isVisible() && !panels.first()->isModal());
+        const QString text = panels.first()->text();
+        QVERIFY(text.contains("Zerbrak"));
+        QVERIFY(text.contains(copyrightStart));
+        QCOMPARE(text.contains("Version"), !version.isEmpty());
+        QVERIFY(text.contains("Version " + version) || version.isEmpty());
+        const Session& after = app.delegate.session();
+        QVERIFY(after.inPath == before.inPath && after.endFormat == before.endFormat &&
+                after.trans_endFormat == before.trans_endFormat &&
+                after.globalNR == before.globalNR && after.tmr == before.tmr);
+        QCOMPARE(app.delegate.tf_randomSeed->text(), seed);
     }
 
     void controlsStartWithTheSharedDefaults() {
@@ -289,7 +345,8 @@ private slots:
         QVERIFY2(frameFiles().size() <= atCancel + 1, "Cancel lets at most the pass under way end");
         QVERIFY(ui.actionGlitch->isEnabled() && ui.glitchButton->isEnabled() &&
                 ui.actionReseed->isEnabled() && d.popupbutton->isEnabled());
-        QVERIFY(!ui.actionOpen->isEnabled()); // what was off before the run stays off
+        QVERIFY(ui.actionOpen->isEnabled() && ui.actionGlitchFolder->isEnabled());
+        QVERIFY(!ui.actionSnapshot->isEnabled()); // what was off before the run stays off
         QCOMPARE(log.lines().count("numberofframes: 0"), 1);
         // The goal is 50 ms (scripts/bench measures it); this bound only has to tell a live
         // window from one held for a whole pass, on a loaded machine.
@@ -349,6 +406,7 @@ private slots:
     void filesHandedOverBecomeTheInput() {
         const QString runtime = dir_.filePath("runtime-handover");
         QVERIFY(QDir().mkpath(runtime));
+        qputenv("HOME", dir_.filePath("home-handover").toUtf8());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtime);
         environment.insert("QT_QPA_PLATFORM", "offscreen");
