@@ -167,7 +167,7 @@ void ZerbrakAppDelegate::GFD() {
     }
     const GlitchParams params = readGlitchParams();
     // The folder panels are asked for from the worker; the window shows them.
-    startRun(QStringLiteral("Starting"),
+    startRun(QStringLiteral("Folder batch"),
              [this, params] { runFolderBatch(session_, params, desktop_); });
 }
 
