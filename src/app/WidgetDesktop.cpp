@@ -2,6 +2,7 @@
 
 #include "RunProgress.h"
 #include "desktop/Reveal.h"
+#include "platform/QueuedCall.h"
 #include "view/PictureView.h"
 
 #include <QApplication>
@@ -57,7 +58,7 @@ bool WidgetDesktop::onGuiThread() const {
 }
 
 void WidgetDesktop::post(std::function<void()> call) {
-    QMetaObject::invokeMethod(&guiSide_, std::move(call), Qt::QueuedConnection);
+    postQueued(&guiSide_, std::move(call));
 }
 
 void WidgetDesktop::postAndWait(std::function<void()> call) {

@@ -1,5 +1,7 @@
 #include "RunWorker.h"
 
+#include "platform/QueuedCall.h"
+
 namespace zerbrak {
 
 RunWorker::RunWorker(QObject* parent) : QObject(parent), workerSide_(std::make_unique<QObject>()) {
@@ -20,20 +22,14 @@ bool RunWorker::start(Job job) {
         return false;
     }
     busy_ = true;
-    QMetaObject::invokeMethod(
-        workerSide_.get(),
-        [this, job = std::move(job)] {
-            job();
-            // Dropped if the worker is gone by then; the destructor has waited for this job.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    busy_ = false;
-                    emit finished();
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    postQueued(workerSide_.get(), [this, job = std::move(job)] {
+        job();
+        // Dropped if the worker is gone by then; the destructor has waited for this job.
+        postQueued(this, [this] {
+            busy_ = false;
+            emit finished();
+        });
+    });
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "PictureView.h"
 
+#include "platform/QueuedCall.h"
+
 #include <QPainter>
 #include <QResizeEvent>
 #include <algorithm>
@@ -131,17 +133,14 @@ void PictureView::rescale() {
         return;
     }
     // Scaling a large picture smoothly takes longer than a frame: never on this thread.
-    rescalePool_.start([this, image = image_, pixels, generation] {
+    startPooled(rescalePool_, [this, image = image_, pixels, generation] {
         QImage copy = scaledTo(image, pixels);
-        QMetaObject::invokeMethod(
-            this,
-            [this, copy = std::move(copy), generation]() mutable {
-                if (generation == rescaleGeneration_) {
-                    display_ = std::move(copy);
-                    update();
-                }
-            },
-            Qt::QueuedConnection);
+        postQueued(this, [this, copy = std::move(copy), generation]() mutable {
+            if (generation == rescaleGeneration_) {
+                display_ = std::move(copy);
+                update();
+            }
+        });
     });
 }
 
