@@ -1,6 +1,7 @@
 #include "ZerbrakAppDelegate.h"
 
 #include "About.h"
+#include "CameraControls.h"
 #include "MainWindow.h"
 #include "codec/Decode.h"
 #include "core/TextValues.h"
@@ -22,6 +23,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <new>
 #include <utility>
@@ -80,6 +83,8 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
     connect(ui.actionFit, &QAction::triggered, this, &ZerbrakAppDelegate::FIT);
     connect(ui.fitButton, &QPushButton::clicked, ui.actionFit, &QAction::trigger);
     connect(ui.actionAbout, &QAction::triggered, this, &ZerbrakAppDelegate::ShowAbout);
+    connect(ui.actionSnapshot, &QAction::triggered, this, &ZerbrakAppDelegate::GetWEBCAMImage);
+    connect(ui.snapshotButton, &QPushButton::clicked, ui.actionSnapshot, &QAction::trigger);
 }
 
 GlitchParams ZerbrakAppDelegate::readGlitchParams() const {
@@ -100,6 +105,55 @@ void ZerbrakAppDelegate::applicationDidFinishLaunching() {
     startSession(session_, startImage, fieldNumber(tf_randomSeed),
                  QDateTime::currentSecsSinceEpoch());
     desktop_.showImage(decodeImageFile(session_.inPath).image);
+    setUpCapture();
+}
+
+void ZerbrakAppDelegate::setUpCapture() {
+    auto* menu = new QMenu(QStringLiteral("&Camera"), window);
+    menu->setObjectName(QStringLiteral("menuCamera"));
+    Ui::MainWindow& ui = static_cast<MainWindow*>(window)->ui();
+    window->menuBar()->insertMenu(ui.menuHelp->menuAction(), menu);
+    capture_ = std::make_unique<WebcamCapture>(
+        [this](GstSample* frame) { captureOutputDidOutputVideoFrame(frame); });
+    cameraControls_ =
+        std::make_unique<CameraControls>(*capture_, mCurrentImageBuffer, *outputCaptureView, *menu);
+    // A stopped camera leaves no frame to snapshot: capture is off as far as the user can see.
+    connect(capture_.get(), &WebcamCapture::liveChanged, this, [this](bool live) {
+        if (!live) {
+            mCurrentImageBuffer.clear();
+        }
+    });
+    // Returns at once: a camera that takes seconds to open never delays the window.
+    capture_->startDefault();
+}
+
+void ZerbrakAppDelegate::captureOutputDidOutputVideoFrame(GstSample* frame) {
+    mCurrentImageBuffer.store(frame);
+}
+
+void ZerbrakAppDelegate::GetWEBCAMImage() {
+    if (runActive()) {
+        return;
+    }
+    logLine(QStringLiteral("getting data"));
+    SampleRef frame = mCurrentImageBuffer.newest();
+    if (!frame) {
+        return; // no frame has come yet: nothing else happens
+    }
+    // Converted, encoded and written on the worker; the input changes only once the file is
+    // there whole, so a pass never damages a missing or stale snapshot.
+    startRun(QStringLiteral("Taking a snapshot"), [this, frame]() mutable {
+        const QImage picture = sampleToImage(frame);
+        frame = SampleRef(); // the picture holds its own copy
+        const SnapshotFile file = writeSnapshot(picture);
+        if (!file.error.isEmpty()) {
+            desktop_.alertRunFailed(file.error);
+            return;
+        }
+        session_.inPath = file.path;
+        session_.endFormat = QStringLiteral("tiff");
+        desktop_.showImage(picture);
+    });
 }
 
 void ZerbrakAppDelegate::InitilizeRandom() {

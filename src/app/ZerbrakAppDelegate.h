@@ -4,11 +4,13 @@
 #include "core/CorruptionModes.h"
 #include "glitch/Session.h"
 #include "runs/RunWorker.h"
+#include "sources/WebcamCapture.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -21,6 +23,7 @@ class QSlider;
 
 namespace zerbrak {
 
+class CameraControls;
 class MainWindow;
 class PictureView;
 
@@ -59,6 +62,13 @@ public:
     // The pass parameters as the controls hold them now.
     GlitchParams readGlitchParams() const;
 
+    // The capture thread hands every camera frame here: it becomes the newest, and the one it
+    // replaces is let go. Constant work: no copy, no allocation, no log.
+    void captureOutputDidOutputVideoFrame(GstSample* frame);
+
+    // The camera, once start-up has set it up.
+    WebcamCapture* capture() const { return capture_.get(); }
+
     // One glitch pass with the current controls; returns the path written.
     QString doGlitch(const QString& inputPath, const QString& outName);
 
@@ -74,6 +84,7 @@ public slots:
     void TRANSCODEchange();
     void GFD();
     void LoadNewImage();
+    void GetWEBCAMImage();
 
     // The desktop handed over a file (a launch argument, a drop, a later launch): it becomes
     // the input. Always true, also for a file that is no picture.
@@ -97,6 +108,8 @@ private:
     void runEnded();
     // Opens `paths` on the worker; `logFormat` as the open panel logs.
     void openInputs(const QStringList& paths, bool logFormat);
+    // The last step of start-up: the default camera, its preview and the Camera menu.
+    void setUpCapture();
 
     Session session_;
     // Declared before the worker, so that it outlives the run the worker waits for.
@@ -109,6 +122,11 @@ private:
     bool closeWhenRunEnds_ = false;
     // Files handed over during a run, opened once it has ended.
     QStringList pendingOpens_;
+    // The newest camera frame under its own lock; declared before the capture, which must stop
+    // handing frames in before it goes.
+    NewestFrame mCurrentImageBuffer;
+    std::unique_ptr<WebcamCapture> capture_;
+    std::unique_ptr<CameraControls> cameraControls_;
     RunWorker worker_;
 };
 
