@@ -1,11 +1,15 @@
 #include "MainWindow.h"
 
 #include "core/ControlDefaults.h"
+#include "core/CorruptionModes.h"
 #include "ui_MainWindow.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QRegularExpressionValidator>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QUrl>
 
 namespace zerbrak {
@@ -13,17 +17,44 @@ namespace zerbrak {
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
+    // The controls scroll when the screen is short (a 1366x768 laptop) instead of setting the
+    // window's minimum height.
+    auto* panelScroll = new QScrollArea(ui_->centralwidget);
+    panelScroll->setObjectName(QStringLiteral("controlPanelScroll"));
+    panelScroll->setFrameShape(QFrame::NoFrame);
+    panelScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    panelScroll->setWidgetResizable(true);
+    const int scrollBar = panelScroll->verticalScrollBar()->sizeHint().width();
+    panelScroll->setMinimumWidth(ui_->controlPanel->minimumWidth() + scrollBar);
+    panelScroll->setMaximumWidth(ui_->controlPanel->maximumWidth() + scrollBar);
+    ui_->centralLayout->replaceWidget(ui_->controlPanel, panelScroll);
+    panelScroll->setWidget(ui_->controlPanel);
     // Files dropped anywhere on the window, the picture area included, become the input.
     setAcceptDrops(true);
     ui_->tf_numFrames->setEnabled(ui_->bt_batch->isChecked());
-    connect(ui_->sl_chance, &QSlider::valueChanged, ui_->chanceValue,
-            qOverload<int>(&QLabel::setNum));
+    connect(ui_->sl_chance, &QSlider::valueChanged, this, &MainWindow::showChance);
     // The chance starts where zerbrak-cli's default is, whatever the form says.
     ui_->sl_chance->setValue(defaults::chance);
-    ui_->chanceValue->setNum(defaults::chance);
+    showChance(defaults::chance);
+    // Whole numbers only; a sign is allowed where the field wraps it (-1 is seed 4294967295
+    // and byte 255). The count takes no sign: a run has at least one frame.
+    const QRegularExpression signedWhole(QStringLiteral("[+-]?[0-9]*"));
+    for (QLineEdit* field : {ui_->tf_randomSeed, ui_->tf_from, ui_->tf_to}) {
+        field->setValidator(new QRegularExpressionValidator(signedWhole, field));
+    }
+    ui_->tf_numFrames->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::showChance(int chance) {
+    ui_->chanceValue->setNum(chance);
+    const std::uint32_t interval = scatterInterval(chance);
+    ui_->chanceDensity->setText(interval == 0
+                                    ? QStringLiteral("nothing struck")
+                                    : QStringLiteral("about 1 byte in %L1 struck").arg(interval));
+}
 
 namespace {
 

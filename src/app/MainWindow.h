@@ -24,6 +24,10 @@ signals:
     // Local files dropped on the window or its picture area, in the order dropped.
     void filesDropped(const QStringList& paths);
 
+private:
+    // The chance and, beside it, how densely the scatter strikes at it.
+    void showChance(int chance);
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;

@@ -66,6 +66,9 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
     Ui::MainWindow& ui = mainWindow.ui();
     connect(ui.actionReseed, &QAction::triggered, this, &ZerbrakAppDelegate::InitilizeRandom);
     connect(ui.reseedButton, &QPushButton::clicked, this, &ZerbrakAppDelegate::InitilizeRandom);
+    // Return in the seed field applies it, as Reseed does.
+    connect(ui.tf_randomSeed, &QLineEdit::returnPressed, this,
+            &ZerbrakAppDelegate::InitilizeRandom);
     connect(ui.actionQuit, &QAction::triggered, &mainWindow, &QWidget::close);
 
     connect(ui.actionGlitch, &QAction::triggered, this, &ZerbrakAppDelegate::DoStuff);
@@ -172,6 +175,13 @@ void ZerbrakAppDelegate::DoStuff() {
     const GlitchParams params = readGlitchParams();
     const std::int32_t frameCount =
         bt_batch->checkState() != Qt::Unchecked ? low32Signed(fieldNumber(tf_numFrames)) : 1;
+    if (frameCount < 1) {
+        // A run of no frames would look like a press that did nothing.
+        window->statusBar()->showMessage(
+            QStringLiteral("Several frames needs a count of at least 1; nothing was glitched."));
+        tf_numFrames->setFocus();
+        return;
+    }
     startRun(QStringLiteral("Starting"), [this, params, frameCount, home = QDir::homePath()] {
         runFrameSeries(session_, params, frameCount, home, desktop_);
     });

@@ -40,6 +40,17 @@ struct GlitchParams {
         defaults::chance; // 0..100; candidates every (100 - chance) bytes, odds 1 in chance+1
 };
 
+// How densely replace-and-scatter strikes at `chance`: a candidate every 100 - chance bytes,
+// each struck one time in chance + 1, so about one byte in (100 - chance)(chance + 1). The
+// heaviest damage is at 0 and 99 (one in 100), the lightest at 50 (one in 2,550); 0 means
+// nothing is struck (chance 100).
+constexpr std::uint32_t scatterInterval(std::int32_t chance) {
+    if (chance < 0 || chance >= 100) {
+        return 0;
+    }
+    return static_cast<std::uint32_t>((100 - chance) * (chance + 1));
+}
+
 // Length the line-break rewrite gives for this input, so the caller can size the output exactly.
 std::size_t lineBreakRewriteLength(std::span<const std::uint8_t> input);
 

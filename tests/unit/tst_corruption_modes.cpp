@@ -2,6 +2,8 @@
 #include "core/RandomSource.h"
 
 #include <QTest>
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -175,6 +177,35 @@ private slots:
         singleByteStrike(empty, random);
         QVERIFY(empty.empty());
         QCOMPARE(random.draw(), RandomSource(3).draw());
+    }
+
+    // The density the window shows beside the chance is what the scatter does.
+    void scatterIntervalMatchesTheStrikes_data() {
+        QTest::addColumn<int>("chance");
+        QTest::addColumn<unsigned>("interval");
+        QTest::newRow("0") << 0 << 100U;
+        QTest::newRow("1") << 1 << 198U;
+        QTest::newRow("50") << 50 << 2550U;
+        QTest::newRow("98") << 98 << 198U;
+        QTest::newRow("99") << 99 << 100U;
+        QTest::newRow("100 strikes nothing") << 100 << 0U;
+    }
+    void scatterIntervalMatchesTheStrikes() {
+        QFETCH(int, chance);
+        QFETCH(unsigned, interval);
+        QCOMPARE(scatterInterval(chance), interval);
+        Bytes buffer(16U << 20U, 0);
+        RandomSource random(2024);
+        GlitchParams params;
+        params.chance = chance;
+        replaceAndScatter(buffer, params, random);
+        // A struck byte keeps its zero one time in 256.
+        const auto changed = static_cast<double>(
+            std::count_if(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b != 0; }));
+        const double expected =
+            interval == 0 ? 0.0 : static_cast<double>(buffer.size()) / interval * 255.0 / 256.0;
+        QVERIFY2(std::abs(changed - expected) <= expected * 0.03,
+                 qPrintable(QStringLiteral("%1 struck, %2 expected").arg(changed).arg(expected)));
     }
 
     void scatterMatchesTheWalk_data() {
