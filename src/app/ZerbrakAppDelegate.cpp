@@ -3,16 +3,20 @@
 #include "About.h"
 #include "CameraControls.h"
 #include "MainWindow.h"
+#include "StatusLine.h"
 #include "codec/Decode.h"
 #include "core/TextValues.h"
 #include "desktop/OpenPanel.h"
+#include "glitch/FormatTable.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
 #include "platform/Log.h"
 #include "platform/Resources.h"
+#include "platform/ScratchFolder.h"
 #include "runs/FolderBatch.h"
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
+#include "runs/RunReport.h"
 #include "sources/OpenImage.h"
 #include "ui_MainWindow.h"
 #include "view/FitRule.h"
@@ -53,6 +57,12 @@ ZerbrakAppDelegate::ZerbrakAppDelegate(MainWindow& mainWindow, QObject* parent)
     runLockedWidgets_ = {ui.glitchButton, ui.reseedButton,   ui.openButton,
                          ui.folderButton, ui.snapshotButton, ui.popupbutton};
     connect(&worker_, &RunWorker::finished, this, &ZerbrakAppDelegate::runEnded);
+    status_ = new StatusLine(*mainWindow.statusBar());
+    // What the next pass does follows the controls it reads.
+    connect(sl_chance, &QSlider::valueChanged, this, &ZerbrakAppDelegate::refreshStatus);
+    connect(bt_replace, &QCheckBox::toggled, this, &ZerbrakAppDelegate::refreshStatus);
+    connect(tf_from, &QLineEdit::textChanged, this, &ZerbrakAppDelegate::refreshStatus);
+    connect(tf_to, &QLineEdit::textChanged, this, &ZerbrakAppDelegate::refreshStatus);
     mainWindow.installEventFilter(this);
 }
 
@@ -108,6 +118,8 @@ void ZerbrakAppDelegate::applicationDidFinishLaunching() {
     startSession(session_, startImage, fieldNumber(tf_randomSeed),
                  QDateTime::currentSecsSinceEpoch());
     desktop_.showImage(decodeImageFile(session_.inPath).image);
+    scratchDir_ = scratchFolder().path;
+    refreshStatus();
     setUpCapture();
 }
 
@@ -182,8 +194,9 @@ void ZerbrakAppDelegate::DoStuff() {
         tf_numFrames->setFocus();
         return;
     }
+    lastFrameCount_ = frameCount;
     startRun(QStringLiteral("Starting"), [this, params, frameCount, home = QDir::homePath()] {
-        runFrameSeries(session_, params, frameCount, home, desktop_);
+        lastSeries_ = runFrameSeries(session_, params, frameCount, home, desktop_);
     });
 }
 
@@ -232,7 +245,7 @@ void ZerbrakAppDelegate::GFD() {
     const GlitchParams params = readGlitchParams();
     // The folder panels are asked for from the worker; the window shows them.
     startRun(QStringLiteral("Folder batch"),
-             [this, params] { runFolderBatch(session_, params, desktop_); });
+             [this, params] { lastBatch_ = runFolderBatch(session_, params, desktop_); });
 }
 
 void ZerbrakAppDelegate::startRun(const QString& label, std::function<void()> run) {
@@ -266,6 +279,8 @@ void ZerbrakAppDelegate::runEnded() {
         widget->setEnabled(enabledBeforeRun_[i++]);
     }
     window->statusBar()->clearMessage();
+    reportRun();
+    refreshStatus();
     emit runFinished();
     if (closeWhenRunEnds_) {
         closeWhenRunEnds_ = false;
@@ -273,6 +288,52 @@ void ZerbrakAppDelegate::runEnded() {
         return;
     }
     openFiles(std::exchange(pendingOpens_, {}));
+}
+
+void ZerbrakAppDelegate::refreshStatus() {
+    if (runActive()) {
+        return; // the session is the worker's until the run ends
+    }
+    const QFileInfo input(session_.inPath);
+    QString inputText = input.fileName();
+    const bool inScratch = !scratchDir_.isEmpty() && input.absolutePath() == scratchDir_;
+    if (inScratch && inputText.startsWith(QStringLiteral("TEMP."))) {
+        const FormatRow* row = nullptr;
+        for (const FormatRow& candidate : formatTable) {
+            if (QString::fromUtf8(candidate.extension) == session_.endFormat) {
+                row = &candidate;
+            }
+        }
+        inputText = QStringLiteral("re-encoded to %1 from %2")
+                        .arg(row ? QString::fromUtf8(row->title) : session_.endFormat, sourceName_);
+    } else if (inScratch) {
+        inputText = QStringLiteral("camera snapshot");
+        sourceName_ = inputText;
+    } else {
+        sourceName_ = inputText;
+    }
+    status_->setInput(inputText, passDescription(session_.endFormat, session_.trans_endFormat,
+                                                 readGlitchParams()));
+    // Controls the next pass ignores say so; they keep their values for a later re-encode.
+    const CorruptionMode mode = nextMode(session_.endFormat, session_.trans_endFormat);
+    const QString note =
+        mode == CorruptionMode::SingleByteStrike   ? QStringLiteral(" (not used for PNG)")
+        : mode == CorruptionMode::LineBreakRewrite ? QStringLiteral(" (not used for BMP)")
+                                                   : QString();
+    Ui::MainWindow& ui = static_cast<MainWindow*>(window)->ui();
+    ui.bytesGroup->setTitle(QStringLiteral("Bytes") + note);
+    ui.chanceGroup->setTitle(QStringLiteral("Chance") + note);
+}
+
+void ZerbrakAppDelegate::reportRun() {
+    const QString home = QDir::homePath();
+    if (const auto series = std::exchange(lastSeries_, std::nullopt)) {
+        status_->setResult(
+            seriesReport(*series, lastFrameCount_, homeRelative(outputFolderPath(home), home)),
+            series->lastKept);
+    } else if (const auto batch = std::exchange(lastBatch_, std::nullopt)) {
+        status_->setResult(batchReport(*batch, homeRelative(batch->outDir, home)), {});
+    }
 }
 
 bool ZerbrakAppDelegate::eventFilter(QObject* watched, QEvent* event) {
@@ -299,6 +360,7 @@ void ZerbrakAppDelegate::TRANSCODEchange() {
         return;
     }
     transcodeChange(session_, popupbutton->currentText());
+    refreshStatus();
 }
 
 void ZerbrakAppDelegate::FIT() {

@@ -3,6 +3,8 @@
 #include "WidgetDesktop.h"
 #include "core/CorruptionModes.h"
 #include "glitch/Session.h"
+#include "runs/FolderBatch.h"
+#include "runs/FrameSeries.h"
 #include "runs/RunWorker.h"
 #include "sources/WebcamCapture.h"
 
@@ -11,6 +13,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -24,6 +27,7 @@ class QSlider;
 namespace zerbrak {
 
 class CameraControls;
+class StatusLine;
 class MainWindow;
 class PictureView;
 
@@ -110,6 +114,10 @@ private:
     void openInputs(const QStringList& paths, bool logFormat);
     // The last step of start-up: the default camera, its preview and the Camera menu.
     void setUpCapture();
+    // The status bar's input and next pass, and which controls the next pass ignores.
+    void refreshStatus();
+    // What the run that just ended made, in the status bar.
+    void reportRun();
 
     Session session_;
     // Declared before the worker, so that it outlives the run the worker waits for.
@@ -122,6 +130,13 @@ private:
     bool closeWhenRunEnds_ = false;
     // Files handed over during a run, opened once it has ended.
     QStringList pendingOpens_;
+    StatusLine* status_; // owned by the status bar
+    QString scratchDir_; // where re-encoded inputs and snapshots live
+    QString sourceName_; // the file the user gave, shown when a re-encode stands in for it
+    // What the run under way made; written by the worker, read once it has ended.
+    std::optional<FrameSeriesSummary> lastSeries_;
+    std::int32_t lastFrameCount_ = 0;
+    std::optional<FolderBatchSummary> lastBatch_;
     // The newest camera frame under its own lock; declared before the capture, which must stop
     // handing frames in before it goes.
     NewestFrame mCurrentImageBuffer;

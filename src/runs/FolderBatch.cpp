@@ -111,6 +111,7 @@ FolderBatchSummary runFolderBatch(Session& session, const GlitchParams& params, 
 FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, const QString& inDir,
                                const QString& outDir, Desktop& desktop) {
     FolderBatchSummary summary;
+    summary.outDir = outDir;
     const QStringList imagesArray = listEntries(inDir);
     summary.entries = static_cast<int>(imagesArray.size());
     logLine(QStringLiteral("[imagesArray count]: %1").arg(summary.entries));

@@ -11,6 +11,7 @@ namespace zerbrak {
 class Desktop;
 
 struct FolderBatchSummary {
+    QString outDir;            // the destination, once chosen
     int entries = 0;           // entries listed in the source folder
     QStringList written;       // the paths written, in order
     int skipped = 0;           // entries no pass could use (a folder, a pipe, not a picture...)

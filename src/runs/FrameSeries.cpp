@@ -69,10 +69,14 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             desktop.showImage(frame.image);
             desktop.frameKept(pass.path);
             ++summary.kept;
+            summary.partial += frame.partial ? 1 : 0;
+            summary.lastKept = pass.path;
+            summary.lastGivenUp = false;
             ++session.tmr;
             retries = 0;
         } else if (++retries > maxRetries) {
             ++summary.givenUp;
+            summary.lastGivenUp = true;
             ++session.tmr;
             retries = 0;
         }

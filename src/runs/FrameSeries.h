@@ -15,7 +15,10 @@ inline constexpr int maxRetries = 10;
 
 struct FrameSeriesSummary {
     int kept = 0;              // frames that decoded and were shown
+    int partial = 0;           // of the kept ones, frames that decoded only in part
     int givenUp = 0;           // frames that never decoded in 1 + maxRetries passes
+    bool lastGivenUp = false;  // the last frame finished was given up: nothing shown for it
+    QString lastKept;          // the path of the last frame kept
     int passes = 0;            // glitch passes run
     bool cancelled = false;    // the desktop asked to stop
     bool outputFailed = false; // a pass could not write its output; the series stopped there

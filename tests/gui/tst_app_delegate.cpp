@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -98,6 +99,13 @@ private slots:
                 session.globalNR <= static_cast<std::int32_t>(after));
         QCOMPARE(session.tmr, 0);
         QVERIFY(!app.delegate.imageView->image().isNull()); // the start image is shown
+        // The status bar says what the first press will do; unused controls are marked.
+        const bool strike = expected.endFormat == "png";
+        const QString status = app.window.findChild<QLabel*>("statusInput")->text();
+        QVERIFY2(status.startsWith(expected.startImage + " \u2014 " +
+                                   (strike ? "PNG: one random byte" : "scatter: about 1 byte")),
+                 qPrintable(status));
+        QCOMPARE(app.window.ui().chanceGroup->title().endsWith("(not used for PNG)"), strike);
     }
 
     // The test is built for one edition; the row of the other is skipped.

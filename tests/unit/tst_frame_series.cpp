@@ -7,6 +7,7 @@
 #include "platform/ScratchFolder.h"
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
+#include "runs/RunReport.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,6 +92,45 @@ private slots:
     void cleanup() {
         qputenv("XDG_RUNTIME_DIR", dir_.filePath("runtime").toUtf8());
         qunsetenv("XDG_CACHE_HOME");
+    }
+
+    void statusReports_data() {
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("partial");
+        QTest::addColumn<int>("givenUp");
+        QTest::addColumn<bool>("lastGivenUp");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<QString>("report");
+        QTest::newRow("all kept") << 3 << 0 << 0 << false << false << 3
+                                  << "3 of 3 frames kept in ~/Documents/zerbrak/";
+        QTest::newRow("one partial") << 3 << 1 << 0 << false << false << 3
+                                     << "3 of 3 frames kept (1 partial) in ~/Documents/zerbrak/";
+        QTest::newRow("one given up, last") << 0 << 0 << 1 << true << false << 1
+                                            << "1 frame given up after 11 undecodable passes; "
+                                               "the picture shown is not a damaged frame";
+        QTest::newRow("some given up")
+            << 2 << 0 << 2 << false << false << 4
+            << "2 of 4 frames kept in ~/Documents/zerbrak/; 2 frames given up after 11 "
+               "undecodable passes";
+        QTest::newRow("cancelled")
+            << 3 << 0 << 1 << false << true << 20 << "Cancelled after 4 of 20";
+    }
+    void statusReports() {
+        QFETCH(int, kept);
+        QFETCH(int, partial);
+        QFETCH(int, givenUp);
+        QFETCH(bool, lastGivenUp);
+        QFETCH(bool, cancelled);
+        QFETCH(int, frames);
+        QFETCH(QString, report);
+        FrameSeriesSummary summary;
+        summary.kept = kept;
+        summary.partial = partial;
+        summary.givenUp = givenUp;
+        summary.lastGivenUp = lastGivenUp;
+        summary.cancelled = cancelled;
+        QCOMPARE(seriesReport(summary, frames, "~/Documents/zerbrak/"), report);
     }
 
     void frameNames_data() {

@@ -1,0 +1,43 @@
+#include "StatusLine.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QStatusBar>
+#include <QToolButton>
+
+namespace zerbrak {
+
+StatusLine::StatusLine(QStatusBar& bar)
+    : QObject(&bar), input_(new QLabel(&bar)), result_(new QLabel(&bar)),
+      copy_(new QToolButton(&bar)) {
+    input_->setObjectName(QStringLiteral("statusInput"));
+    result_->setObjectName(QStringLiteral("statusResult"));
+    input_->setTextFormat(Qt::PlainText);
+    result_->setTextFormat(Qt::PlainText);
+    result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    copy_->setText(QStringLiteral("Copy path"));
+    copy_->setToolTip(QStringLiteral("Copy the path of the last frame"));
+    copy_->hide();
+    bar.addWidget(input_, 1);
+    bar.addWidget(result_, 1);
+    bar.addWidget(copy_);
+    connect(copy_, &QToolButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(lastPath_); });
+}
+
+void StatusLine::setInput(const QString& input, const QString& pass) {
+    input_->setText(input + QStringLiteral(" \u2014 ") + pass);
+}
+
+void StatusLine::setResult(const QString& result, const QString& lastPath) {
+    result_->setText(result);
+    lastPath_ = lastPath;
+    copy_->setVisible(!lastPath.isEmpty());
+}
+
+QString StatusLine::text() const {
+    return input_->text() + QLatin1Char('\n') + result_->text();
+}
+
+} // namespace zerbrak
