@@ -53,11 +53,6 @@ int runPass(const QStringList& arguments) {
                                           : QStringLiteral("pass takes one INPUT and one OUTPUT")};
     }
     const GlitchParams params = readPassOptions(parser);
-    // Damaging the only copy by a slip of the tab key is not undone; it must be asked for.
-    if (!parser.isSet(QStringLiteral("in-place")) && sameFile(files[0], files[1])) {
-        throw UsageError{QStringLiteral(
-            "OUTPUT is the INPUT file itself; add --in-place to damage it in place")};
-    }
 
     Session session;
     session.inPath = files[0];
@@ -69,6 +64,11 @@ int runPass(const QStringList& arguments) {
 
     if (!inputIsReadable(session.inPath)) {
         return exitFileError;
+    }
+    // Damaging the only copy by a slip of the tab key is not undone; it must be asked for.
+    if (!parser.isSet(QStringLiteral("in-place")) && sameFile(files[0], files[1])) {
+        throw UsageError{QStringLiteral(
+            "OUTPUT is the INPUT file itself; add --in-place to damage it in place")};
     }
 
     CliDesktop desktop;

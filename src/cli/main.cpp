@@ -104,8 +104,9 @@ int main(int argc, char* argv[]) {
         if (command == QLatin1String("check")) {
             return zerbrak::cli::runCheck(arguments);
         }
-        throw zerbrak::cli::UsageError{command.isEmpty()
-                                           ? QStringLiteral("no command given")
+        throw zerbrak::cli::UsageError{command.isEmpty() ? QStringLiteral("no command given")
+                                       : command.startsWith(QLatin1Char('-'))
+                                           ? QStringLiteral("option %1 is unknown").arg(command)
                                            : QStringLiteral("unknown command \"%1\"").arg(command)};
     } catch (const zerbrak::cli::UsageError& error) {
         std::fprintf(stderr, "zerbrak-cli: %s\n%s\n", qPrintable(error.message),

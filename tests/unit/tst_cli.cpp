@@ -137,6 +137,8 @@ private slots:
         const QString in = "IN";
         QTest::newRow("no command") << QStringList{} << "no command";
         QTest::newRow("unknown command") << QStringList{"smash"} << "unknown command";
+        QTest::newRow("unknown option before a command")
+            << QStringList{"--bogus", "pass"} << "option --bogus is unknown";
         QTest::newRow("no files") << QStringList{"pass"} << "INPUT and an OUTPUT";
         QTest::newRow("one file") << QStringList{"pass", in} << "INPUT and an OUTPUT";
         QTest::newRow("three files") << QStringList{"pass", in, "b", "c"} << "one INPUT";
