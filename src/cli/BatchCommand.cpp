@@ -1,6 +1,7 @@
 #include "CliDesktop.h"
 #include "CliOptions.h"
 #include "Commands.h"
+#include "platform/Log.h"
 #include "runs/FolderBatch.h"
 
 #include <QDir>
@@ -75,7 +76,16 @@ int runBatch(const QStringList& arguments) {
     }
 
     CliDesktop desktop;
+    // A skipped entry is said only in the log, which stays off stderr without --verbose; the
+    // script still hears of it, once, in the tool's own words.
+    const LogCapture log;
     const FolderBatchSummary summary = batchFolder(session, params, inDir, outDir, desktop);
+    const QString skipped = QStringLiteral("skipped: ");
+    for (const QString& line : log.lines()) {
+        if (line.startsWith(skipped)) {
+            std::fprintf(stderr, "zerbrak-cli: %s\n", line.toLocal8Bit().constData());
+        }
+    }
     for (const QString& path : summary.written) {
         std::printf("%s\n", path.toLocal8Bit().constData());
     }

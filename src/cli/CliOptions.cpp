@@ -10,9 +10,36 @@
 
 namespace zerbrak::cli {
 
+namespace {
+
+QString dashed(const QString& name) {
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// The parser's own wording ("Unknown option 'bogus'.") reads unlike the tool's other lines.
+QString parseErrorText(const QCommandLineParser& parser) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        return QStringLiteral("option %1 is unknown").arg(dashed(unknown.first()));
+    }
+    const QString text = parser.errorText();
+    const QString missingValue = QStringLiteral("Missing value after '");
+    if (text.startsWith(missingValue)) {
+        const QString name = text.mid(missingValue.size()).section(QLatin1Char('\''), 0, 0);
+        return QStringLiteral("option %1 needs a value").arg(name); // named as typed
+    }
+    QString message = text.endsWith(QLatin1Char('.')) ? text.chopped(1) : text;
+    if (!message.isEmpty()) {
+        message[0] = message[0].toLower();
+    }
+    return message;
+}
+
+} // namespace
+
 bool parseArguments(QCommandLineParser& parser, const QStringList& arguments) {
     if (!parser.parse(arguments)) {
-        throw UsageError{parser.errorText()};
+        throw UsageError{parseErrorText(parser)};
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);

@@ -10,18 +10,20 @@
 
 namespace zerbrak::cli {
 
-// Exit codes: 0 done, 1 an output (or input) could not be used, 2 bad arguments.
+// Exit codes: 0 done, 1 an output (or input) could not be used, 2 bad arguments, 3 a frame
+// series finished but gave some frames up.
 inline constexpr int exitOk = 0;
 inline constexpr int exitFileError = 1;
 inline constexpr int exitUsage = 2;
+inline constexpr int exitFramesGivenUp = 3;
 
 // Thrown for arguments that cannot be used; main prints it and exits with exitUsage.
 struct UsageError {
     QString message;
 };
 
-// Parses the command's arguments; a parse error is a UsageError. Prints the help and returns
-// false when --help was asked for.
+// Parses the command's arguments; a parse error is a UsageError worded like the tool's own
+// ("option --bogus is unknown"). Prints the help and returns false when --help was asked for.
 bool parseArguments(QCommandLineParser& parser, const QStringList& arguments);
 
 // Says so on stderr when `path` is not a regular file that can be read.

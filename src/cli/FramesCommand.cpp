@@ -10,9 +10,13 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
-#include <limits>
 
 namespace zerbrak::cli {
+namespace {
+
+constexpr std::int64_t maxFrameCount = 1'000'000;
+
+} // namespace
 
 int runFrames(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -26,7 +30,7 @@ int runFrames(const QStringList& arguments) {
                                  QStringLiteral("Image to damage (default: the start image)."),
                                  QStringLiteral("[INPUT]"));
     parser.addOption({QStringLiteral("count"),
-                      QStringLiteral("Number of frames, 1 to 2147483647 (default: one frame)."),
+                      QStringLiteral("Number of frames, 1 to 1000000 (default: one frame)."),
                       QStringLiteral("N")});
     addPassOptions(parser);
     addTranscodeOption(parser);
@@ -39,8 +43,9 @@ int runFrames(const QStringList& arguments) {
         throw UsageError{QStringLiteral("frames takes at most one INPUT")};
     }
     const GlitchParams params = readPassOptions(parser);
-    const auto frameCount = static_cast<std::int32_t>(integerOption(
-        parser, QStringLiteral("count"), 1, 1, std::numeric_limits<std::int32_t>::max()));
+    // A million frames is days of passes; a larger count is far likelier a typo.
+    const auto frameCount = static_cast<std::int32_t>(
+        integerOption(parser, QStringLiteral("count"), 1, 1, maxFrameCount));
 
     Session session;
     const QString startImage = startImagePath();
@@ -59,7 +64,16 @@ int runFrames(const QStringList& arguments) {
     const FrameSeriesSummary summary = runFrameSeries(session, params, frameCount, home, desktop);
     std::fprintf(stderr, "zerbrak-cli: %d of %d frames kept, %d given up, in %s\n", summary.kept,
                  frameCount, summary.givenUp, outputFolderPath(home).toLocal8Bit().constData());
-    return summary.outputFailed || summary.runFailed ? exitFileError : exitOk;
+    if (summary.outputFailed || summary.runFailed) {
+        return exitFileError;
+    }
+    if (summary.givenUp > 0) {
+        std::fprintf(stderr,
+                     "zerbrak-cli: %d of %d frames given up after %d undecodable passes each\n",
+                     summary.givenUp, frameCount, 1 + maxRetries);
+        return exitFramesGivenUp;
+    }
+    return exitOk;
 }
 
 } // namespace zerbrak::cli

@@ -4,17 +4,32 @@
 #include "glitch/GlitchPass.h"
 #include "platform/PathExtension.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace zerbrak::cli {
+namespace {
+
+// Same device and inode: the same file also through a symbolic or a hard link. An OUTPUT that
+// does not exist yet is never INPUT.
+bool sameFile(const QString& first, const QString& second) {
+    struct stat a {};
+    struct stat b {};
+    return ::stat(QFile::encodeName(first).constData(), &a) == 0 &&
+           ::stat(QFile::encodeName(second).constData(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+} // namespace
 
 int runPass(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Runs one glitch pass: damages the bytes of INPUT by the mode its format picks\n"
         "(bmp: line-break rewrite, png: single-byte strike, anything else: replace and\n"
-        "scatter) and writes them to OUTPUT. Prints the path written."));
+        "scatter) and writes them to OUTPUT. Prints the path written. With --transcode the\n"
+        "re-encode appends the target's extension to OUTPUT (out.png becomes out.png.gif)."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("pass"), QStringLiteral("The command."));
     parser.addPositionalArgument(QStringLiteral("INPUT"), QStringLiteral("File to damage."));
@@ -23,6 +38,9 @@ int runPass(const QStringList& arguments) {
                       QStringLiteral("Format that picks the mode, as an extension without the "
                                      "dot, case-sensitive (default: INPUT's extension)."),
                       QStringLiteral("EXT")});
+    parser.addOption({QStringLiteral("in-place"),
+                      QStringLiteral("Allow OUTPUT to be INPUT itself, also through a link: "
+                                     "INPUT is read whole, then damaged in place.")});
     addPassOptions(parser);
     addTranscodeOption(parser);
 
@@ -46,6 +64,11 @@ int runPass(const QStringList& arguments) {
 
     if (!inputIsReadable(session.inPath)) {
         return exitFileError;
+    }
+    // Damaging the only copy by a slip of the tab key is not undone; it must be asked for.
+    if (!parser.isSet(QStringLiteral("in-place")) && sameFile(files[0], files[1])) {
+        throw UsageError{QStringLiteral(
+            "OUTPUT is the INPUT file itself; add --in-place to damage it in place")};
     }
 
     CliDesktop desktop;

@@ -12,6 +12,7 @@ namespace {
 struct LogState {
     std::mutex mutex;
     bool syslogOpen = false;
+    bool toStderr = true;
     std::function<void(const QString&)> hook;
 };
 
@@ -33,12 +34,20 @@ void logLine(const QString& line) {
             state.syslogOpen = true;
         }
         syslog(LOG_INFO, "%s", utf8.constData());
-        std::fprintf(stderr, "%s\n", utf8.constData());
+        if (state.toStderr) {
+            std::fprintf(stderr, "%s\n", utf8.constData());
+        }
         hook = state.hook;
     }
     if (hook) {
         hook(line);
     }
+}
+
+void setLogToStderr(bool enabled) {
+    LogState& state = logState();
+    const std::lock_guard lock(state.mutex);
+    state.toStderr = enabled;
 }
 
 LogCapture::LogCapture() {

@@ -10,6 +10,10 @@ namespace zerbrak {
 // data, never a format: paths with '%' in them are written as they are.
 void logLine(const QString& line);
 
+// Whether logLine also writes to stderr (the default). The command-line tool turns it off so
+// that its stderr holds only its own messages unless --verbose is given.
+void setLogToStderr(bool enabled);
+
 // While alive, every logged line is also handed to this object (tests read them back).
 class LogCapture {
 public:

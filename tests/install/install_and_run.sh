@@ -29,7 +29,7 @@ home="$tmp/home"
 mkdir -p "$home"
 # Nothing may point the program back into the build tree.
 env -u ZERBRAK_DATA_DIR HOME="$home" XDG_RUNTIME_DIR="$home" \
-    "$prefix/bin/zerbrak-cli" frames --count 1 >"$tmp/out" 2>"$tmp/log" || {
+    "$prefix/bin/zerbrak-cli" --verbose frames --count 1 >"$tmp/out" 2>"$tmp/log" || {
     cat "$tmp/log" >&2
     fail "installed zerbrak-cli frames --count 1"
 }

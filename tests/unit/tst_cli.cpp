@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <functional>
@@ -62,6 +63,25 @@ private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         writeFile(path("in.jpg"), QByteArray(30'000, 'j'));
+        writeFile(path("junk.png"), QByteArray(500, 'n'));
+        QVERIFY(QFile::link(path("in.jpg"), path("link.jpg")));
+        QCOMPARE(::link(QFile::encodeName(path("in.jpg")).constData(),
+                        QFile::encodeName(path("hard.jpg")).constData()),
+                 0);
+    }
+
+    // Words standing for files of the test folder.
+    QStringList withPaths(QStringList arguments) const {
+        for (QString& argument : arguments) {
+            if (argument == "IN" || argument == "LINK" || argument == "HARD" ||
+                argument == "JUNK") {
+                argument = path(argument == "IN"     ? "in.jpg"
+                                : argument == "LINK" ? "link.jpg"
+                                : argument == "HARD" ? "hard.jpg"
+                                                     : "junk.png");
+            }
+        }
+        return arguments;
     }
 
     void sameSeedSameBytesAcrossRuns() {
@@ -78,7 +98,11 @@ private slots:
     }
 
     void writtenPathOnStdoutLogOnStderr() {
-        const Run run = runCli({"pass", path("in.jpg"), path("out.jpg")});
+        const Run quiet = runCli({"pass", path("in.jpg"), path("out.jpg")});
+        QCOMPARE(quiet.exitCode, 0);
+        QCOMPARE(quiet.out, path("out.jpg") + "\n");
+        QCOMPARE(quiet.err, QString());
+        const Run run = runCli({"pass", "--verbose", path("in.jpg"), path("out.jpg")});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, path("out.jpg") + "\n");
         QVERIFY(run.err.contains("dostuff endFormat: jpg\n"));
@@ -113,6 +137,8 @@ private slots:
         const QString in = "IN";
         QTest::newRow("no command") << QStringList{} << "no command";
         QTest::newRow("unknown command") << QStringList{"smash"} << "unknown command";
+        QTest::newRow("unknown option before a command")
+            << QStringList{"--bogus", "pass"} << "option --bogus is unknown";
         QTest::newRow("no files") << QStringList{"pass"} << "INPUT and an OUTPUT";
         QTest::newRow("one file") << QStringList{"pass", in} << "INPUT and an OUTPUT";
         QTest::newRow("three files") << QStringList{"pass", in, "b", "c"} << "one INPUT";
@@ -134,22 +160,89 @@ private slots:
         QTest::newRow("count beyond 32 bits")
             << QStringList{"frames", in, "--count", "4294967297"} << "--count";
         QTest::newRow("count 0") << QStringList{"frames", in, "--count", "0"} << "--count";
-        QTest::newRow("unknown option") << QStringList{"pass", in, "o", "--loud"} << "loud";
-        QTest::newRow("missing option value") << QStringList{"pass", in, "o", "--to"} << "to";
+        QTest::newRow("count above a million")
+            << QStringList{"frames", in, "--count", "1000001"} << "between 1 and 1000000";
+        QTest::newRow("unknown option")
+            << QStringList{"pass", in, "o", "--loud"} << "option --loud is unknown";
+        QTest::newRow("missing option value")
+            << QStringList{"pass", in, "o", "--to"} << "option --to needs a value";
         QTest::newRow("batch without DEST_DIR") << QStringList{"batch", in} << "DEST_DIR";
+        const QString self = "OUTPUT is the INPUT file itself; add --in-place";
+        QTest::newRow("OUTPUT is INPUT") << QStringList{"pass", in, in} << self;
+        QTest::newRow("OUTPUT links to INPUT") << QStringList{"pass", in, "LINK"} << self;
+        QTest::newRow("OUTPUT is a hard link") << QStringList{"pass", "HARD", in} << self;
     }
+    // One line saying what is wrong, then the command's usage line; nothing is written.
     void badArguments() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
-        for (QString& argument : arguments) {
-            if (argument == "IN") {
-                argument = path("in.jpg");
+        const QByteArray before = readFile(path("in.jpg"));
+        const Run run = runCli(withPaths(arguments));
+        QCOMPARE(run.exitCode, 2);
+        const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith("zerbrak-cli: ") && lines[0].contains(message),
+                 qPrintable(run.err));
+        const QString command = QStringList{"pass", "frames", "batch"}.contains(arguments.value(0))
+                                    ? arguments[0]
+                                    : "COMMAND";
+        QVERIFY2(lines[1].startsWith("Usage: zerbrak-cli " + command), qPrintable(run.err));
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(readFile(path("in.jpg")), before);
+    }
+
+    // Every other outcome a script tells apart by the exit code alone; stderr holds only the
+    // tool's own lines.
+    void exitCodes_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << ""
+                                   << "^zerbrak-cli \\d+\\.";
+        QTest::newRow("--version before a command")
+            << QStringList{"--version", "pass", "IN"} << 0 << ""
+            << "^zerbrak-cli \\d+\\.";
+        QTest::newRow("pass written") << QStringList{"pass", "IN", "fresh.jpg"} << 0 << ""
+                                      << "fresh";
+        QTest::newRow("--in-place through a link")
+            << QStringList{"pass", "IN", "LINK", "--in-place", "--chance", "0"} << 0 << ""
+            << "link.jpg";
+        QTest::newRow("check --verbose") << QStringList{"check", "--verbose", "JUNK"} << 1 << ""
+                                         << "undecodable";
+        QTest::newRow("frames given up")
+            << QStringList{"frames", "JUNK", "--count", "2"} << 3
+            << "zerbrak-cli: 2 of 2 frames given up after 11 undecodable passes each\n"
+            << "^$";
+        QTest::newRow("output not writable")
+            << QStringList{"pass", "IN", "no/such/folder.jpg"} << 1 << "no/such/folder.jpg"
+            << "^$";
+    }
+    void exitCodes() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, err);
+        QFETCH(QString, out);
+        QStringList resolved = withPaths(arguments);
+        for (QString& argument : resolved) {
+            if (argument.endsWith(".jpg") && !argument.startsWith('/')) {
+                argument = path(argument);
             }
         }
-        const Run run = runCli(arguments);
-        QCOMPARE(run.exitCode, 2);
-        QVERIFY2(run.err.contains(message), qPrintable(run.err));
-        QVERIFY(run.out.isEmpty());
+        const QByteArray before = readFile(path("in.jpg"));
+        const QString home = path("home-codes");
+        QDir().mkpath(home);
+        const Run run = runCli(resolved, home);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(err), qPrintable(run.err));
+        for (const QString& line : run.err.split('\n', Qt::SkipEmptyParts)) {
+            QVERIFY2(line.startsWith("zerbrak-cli: "), qPrintable(run.err));
+        }
+        QVERIFY2(QRegularExpression(out).match(run.out).hasMatch(), qPrintable(run.out));
+        if (resolved.contains("--in-place")) {
+            QVERIFY(readFile(path("in.jpg")) != before);
+            writeFile(path("in.jpg"), before);
+        }
     }
 
     void unwritableOutputNamesThePath() {
@@ -340,7 +433,8 @@ private slots:
     void framesTranscodes() {
         const QString home = path("home2");
         QDir().mkpath(home);
-        const Run run = runCli({"frames", "--transcode", "TIFF", "--chance", "100"}, home);
+        const Run run =
+            runCli({"frames", "--verbose", "--transcode", "TIFF", "--chance", "100"}, home);
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(run.out.trimmed().endsWith(".tiff"), qPrintable(run.out));
         QVERIFY(run.err.contains("Transcoding to tiff"));
