@@ -20,7 +20,7 @@ namespace {
 class QuietDesktop final : public zerbrak::Desktop {
 public:
     void showImage(const QImage&) override {}
-    void alertOutputFailed(const QString&) override {}
+    void alertOutputFailed(const QString&, const QString&) override {}
     void alertRunFailed(const QString&) override {}
 };
 

@@ -6,9 +6,11 @@
 #include "view/PictureView.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
@@ -17,7 +19,7 @@ namespace zerbrak {
 namespace {
 
 void execAlert(QWidget* parent, const QString& objectName, const QString& title,
-               const QString& text, const QString& buttonText) {
+               const QString& text, const QString& buttonText, const QString& reason = {}) {
     QMessageBox alert(parent);
     alert.setObjectName(objectName);
     alert.setIcon(QMessageBox::Warning);
@@ -25,6 +27,7 @@ void execAlert(QWidget* parent, const QString& objectName, const QString& title,
     // Paths and messages are data: shown as they are, never read as markup.
     alert.setTextFormat(Qt::PlainText);
     alert.setText(text);
+    alert.setInformativeText(reason);
     QPushButton* button = alert.addButton(buttonText, QMessageBox::AcceptRole);
     alert.setDefaultButton(button);
     alert.setEscapeButton(button);
@@ -96,10 +99,10 @@ void WidgetDesktop::showImage(const QImage& image) {
     });
 }
 
-void WidgetDesktop::alertOutputFailed(const QString& outputPath) {
-    postAndWait([this, outputPath] {
+void WidgetDesktop::alertOutputFailed(const QString& outputPath, const QString& reason) {
+    postAndWait([this, outputPath, reason] {
         execAlert(window_, QStringLiteral("outputFailedAlert"), outputPath, outputPath,
-                  QStringLiteral("Open of testout for writing failed"));
+                  QStringLiteral("Open of testout for writing failed"), reason);
     });
 }
 
@@ -176,7 +179,25 @@ void WidgetDesktop::cancelRun() {
 }
 
 void WidgetDesktop::revealFolder(const QString& folderPath) {
-    revealInFileManager(folderPath);
+    // Without a file manager the folder is still shown: its path, ready to copy.
+    revealInFileManager(folderPath, [window = QPointer<QWidget>(window_), folderPath] {
+        if (!window) {
+            return;
+        }
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Output Folder"),
+                                    folderPath, QMessageBox::Close, window);
+        box->setObjectName(QStringLiteral("revealFallback"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextFormat(Qt::PlainText);
+        box->setInformativeText(QStringLiteral("No file manager answered. The frames are here:"));
+        QPushButton* copy = box->addButton(QStringLiteral("Copy Path"), QMessageBox::ActionRole);
+        // ActionRole buttons would close the box; keep it open after copying.
+        copy->disconnect();
+        QObject::connect(copy, &QPushButton::clicked, box,
+                         [folderPath] { QApplication::clipboard()->setText(folderPath); });
+        box->setWindowModality(Qt::NonModal);
+        box->show();
+    });
 }
 
 } // namespace zerbrak

@@ -28,7 +28,7 @@ public:
     WidgetDesktop& operator=(const WidgetDesktop&) = delete;
 
     void showImage(const QImage& image) override;
-    void alertOutputFailed(const QString& outputPath) override;
+    void alertOutputFailed(const QString& outputPath, const QString& reason) override;
     void alertRunFailed(const QString& message) override;
     bool seriesProgress(int frame, int frames, int attempt) override;
     bool batchProgress(int index, int count) override;

@@ -4,10 +4,10 @@
 
 namespace zerbrak {
 
-void CliDesktop::alertOutputFailed(const QString& outputPath) {
+void CliDesktop::alertOutputFailed(const QString& outputPath, const QString& reason) {
     outputFailed_ = true;
-    std::fprintf(stderr, "zerbrak-cli: cannot open or write the output file %s\n",
-                 outputPath.toLocal8Bit().constData());
+    std::fprintf(stderr, "zerbrak-cli: cannot open or write the output file %s: %s\n",
+                 outputPath.toLocal8Bit().constData(), reason.toLocal8Bit().constData());
 }
 
 void CliDesktop::alertRunFailed(const QString& message) {

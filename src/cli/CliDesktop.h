@@ -9,7 +9,7 @@ namespace zerbrak {
 class CliDesktop final : public Desktop {
 public:
     void showImage(const QImage& /*image*/) override {}
-    void alertOutputFailed(const QString& outputPath) override;
+    void alertOutputFailed(const QString& outputPath, const QString& reason) override;
     void alertRunFailed(const QString& message) override;
     void frameKept(const QString& path) override;
 

@@ -14,11 +14,16 @@ constexpr int fileManagerTimeoutMs = 2000;
 
 } // namespace
 
-void revealInFileManager(const QString& path) {
+void revealInFileManager(const QString& path, const std::function<void()>& nobodyAnswered) {
     const QUrl url = QUrl::fromLocalFile(path);
+    const auto openFolder = [url, nobodyAnswered] {
+        if (!QDesktopServices::openUrl(url) && nobodyAnswered) {
+            nobodyAnswered();
+        }
+    };
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QDesktopServices::openUrl(url);
+        openFolder();
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -29,9 +34,9 @@ void revealInFileManager(const QString& path) {
     auto watcher =
         std::make_unique<QDBusPendingCallWatcher>(bus.asyncCall(call, fileManagerTimeoutMs));
     QObject::connect(watcher.get(), &QDBusPendingCallWatcher::finished,
-                     [url](QDBusPendingCallWatcher* finished) {
+                     [openFolder](QDBusPendingCallWatcher* finished) {
                          if (finished->isError()) {
-                             QDesktopServices::openUrl(url);
+                             openFolder();
                          }
                          finished->deleteLater();
                      });

@@ -5,7 +5,9 @@
 #include "platform/FileBytes.h"
 #include "platform/Log.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <memory>
 #include <sys/stat.h>
@@ -38,34 +40,48 @@ bool isPipeOrDevice(const QString& path) {
 // can leave them half-written: an output that is not a regular file (a named pipe or a
 // device: there is nothing to replace, and renaming over it would destroy it), and a
 // writable file in a folder where no temporary can be made (a read-only folder).
-std::unique_ptr<QFileDevice> openOutput(const QString& path) {
+// On failure `why` says why, in the system's words.
+std::unique_ptr<QFileDevice> openOutput(const QString& path, QString& why) {
     if (isPipeOrDevice(path)) {
         auto file = std::make_unique<QFile>(path);
         if (!file->open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
+            why = file->errorString();
             return nullptr;
         }
         return file;
     }
+    if (!QFileInfo(path).absoluteDir().exists()) {
+        why = QStringLiteral("The folder does not exist");
+        return nullptr;
+    }
     auto file = std::make_unique<QSaveFile>(path);
     file->setDirectWriteFallback(true);
     if (!file->open(QIODevice::WriteOnly)) {
+        why = file->errorString();
         return nullptr;
     }
     return file;
 }
 
-// Writes all of `bytes` and closes the output; false when any of it failed.
-bool writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& bytes) {
+// Writes all of `bytes` and closes the output; empty when all of it worked, else why not.
+QString writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& bytes) {
     const auto size = static_cast<qint64>(bytes.size());
     const bool written = output.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
+    QString why = written ? QString() : output.errorString();
     if (auto* whole = qobject_cast<QSaveFile*>(&output)) {
         if (!written) {
             whole->cancelWriting();
         }
-        return whole->commit() && written;
+        if (!whole->commit() && why.isEmpty()) {
+            why = whole->errorString();
+        }
+        return why;
     }
     output.close();
-    return written && output.error() == QFileDevice::NoError;
+    if (why.isEmpty() && output.error() != QFileDevice::NoError) {
+        why = output.errorString();
+    }
+    return why;
 }
 
 } // namespace
@@ -86,9 +102,10 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
         desktop.alertRunFailed(input.error);
         return {outputPath, false, true, true};
     }
-    const std::unique_ptr<QFileDevice> output = openOutput(outputPath);
+    QString why;
+    const std::unique_ptr<QFileDevice> output = openOutput(outputPath, why);
     if (!output) {
-        desktop.alertOutputFailed(outputPath);
+        desktop.alertOutputFailed(outputPath, why);
         return {outputPath, true, false};
     }
 
@@ -98,8 +115,8 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
 
     const std::vector<std::uint8_t> bytes =
         applyMode(announcedMode(session.endFormat), std::move(input.bytes), params, session.random);
-    if (!writeAndClose(*output, bytes)) {
-        desktop.alertOutputFailed(outputPath);
+    if (const QString failure = writeAndClose(*output, bytes); !failure.isEmpty()) {
+        desktop.alertOutputFailed(outputPath, failure);
         return {outputPath, true, false};
     }
     return {outputPath, false, false};

@@ -16,7 +16,8 @@ public:
     virtual void showImage(const QImage& image) = 0;
 
     // The modal alert of a pass whose output could not be opened, written or closed.
-    virtual void alertOutputFailed(const QString& outputPath) = 0;
+    // `reason` says why in the system's words ("No space left on device").
+    virtual void alertOutputFailed(const QString& outputPath, const QString& reason) = 0;
 
     // A run cannot go on (its input cannot be read, the scratch folder is unusable, the
     // re-encode failed): one alert that says why, after which the run ends.

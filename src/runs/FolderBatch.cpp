@@ -23,8 +23,8 @@ public:
     explicit EntryDesktop(Desktop& desktop) : desktop_(desktop) {}
 
     void showImage(const QImage& image) override { desktop_.showImage(image); }
-    void alertOutputFailed(const QString& outputPath) override {
-        desktop_.alertOutputFailed(outputPath);
+    void alertOutputFailed(const QString& outputPath, const QString& reason) override {
+        desktop_.alertOutputFailed(outputPath, reason);
     }
     void alertRunFailed(const QString& message) override { heldBack_ = message; }
     bool seriesProgress(int frame, int frames, int attempt) override {

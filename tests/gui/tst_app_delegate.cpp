@@ -557,6 +557,12 @@ private slots:
         App app;
         app.window.ui().revealButton->click(); // no file manager here: must neither block nor crash
         QVERIFY(QFileInfo(home + "/Documents/zerbrak").isDir());
+        // Nothing could open it, so the window shows the path itself.
+        QMessageBox* shown = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (shown = app.window.findChild<QMessageBox*>("revealFallback")) != nullptr, 5000);
+        QCOMPARE(shown->text(), home + "/Documents/zerbrak/");
+        shown->close();
     }
 
     void failureAlertHasThePathAndOneButton() {
@@ -567,12 +573,14 @@ private slots:
         const QString out = dir_.filePath("gone/<b>frame</b>.jpg");
         QString title;
         QString text;
+        QString informative;
         QStringList buttons;
         QTimer::singleShot(0, this, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box != nullptr);
             title = box->windowTitle();
             text = box->text();
+            informative = box->informativeText();
             QVERIFY(box->textFormat() == Qt::PlainText);
             for (QAbstractButton* button : box->buttons()) {
                 buttons << button->text();
@@ -583,6 +591,7 @@ private slots:
         QCOMPARE(title, out);
         QCOMPARE(text, out);
         QCOMPARE(buttons, QStringList{"Open of testout for writing failed"});
+        QCOMPARE(informative, QString("The folder does not exist")); // the reason, added
     }
 };
 

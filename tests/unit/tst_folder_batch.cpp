@@ -21,7 +21,9 @@ namespace {
 class ScriptedDesktop final : public Desktop {
 public:
     void showImage(const QImage& image) override { shown.append(image); }
-    void alertOutputFailed(const QString& outputPath) override { alerts.append(outputPath); }
+    void alertOutputFailed(const QString& outputPath, const QString&) override {
+        alerts.append(outputPath);
+    }
     void alertRunFailed(const QString& message) override { failures.append(message); }
     bool batchProgress(int index, int /*count*/) override {
         ++progressCalls;

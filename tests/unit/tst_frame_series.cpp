@@ -25,7 +25,7 @@ class CancellingDesktop final : public Desktop {
 public:
     explicit CancellingDesktop(int stopBeforePass) : stopBeforePass_(stopBeforePass) {}
     void showImage(const QImage&) override {}
-    void alertOutputFailed(const QString&) override {}
+    void alertOutputFailed(const QString&, const QString&) override {}
     void alertRunFailed(const QString&) override {}
     bool seriesProgress(int, int, int) override { return passes_++ < stopBeforePass_; }
 
