@@ -185,11 +185,12 @@ void WidgetDesktop::revealFolder(const QString& folderPath) {
             return;
         }
         auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Output Folder"),
-                                    folderPath, QMessageBox::Close, window);
+                                    QStringLiteral("No file manager answered. The frames are in:"),
+                                    QMessageBox::Close, window);
         box->setObjectName(QStringLiteral("revealFallback"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setTextFormat(Qt::PlainText);
-        box->setInformativeText(QStringLiteral("No file manager answered. The frames are here:"));
+        box->setInformativeText(folderPath);
         QPushButton* copy = box->addButton(QStringLiteral("Copy Path"), QMessageBox::ActionRole);
         // ActionRole buttons would close the box; keep it open after copying.
         copy->disconnect();

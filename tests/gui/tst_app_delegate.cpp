@@ -561,7 +561,7 @@ private slots:
         QMessageBox* shown = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(
             (shown = app.window.findChild<QMessageBox*>("revealFallback")) != nullptr, 5000);
-        QCOMPARE(shown->text(), home + "/Documents/zerbrak/");
+        QCOMPARE(shown->informativeText(), home + "/Documents/zerbrak/");
         shown->close();
     }
 
