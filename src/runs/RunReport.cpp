@@ -75,6 +75,11 @@ CorruptionMode nextMode(const QString& endFormat, const TranscodeTarget& target)
 
 QString passDescription(const QString& endFormat, const TranscodeTarget& target,
                         const GlitchParams& params) {
+    if (const auto* fixed = std::get_if<FixedTarget>(&target)) {
+        return QStringLiteral("re-encoded to %1 first, then ")
+                   .arg(QString::fromUtf8(formatRow(*fixed).title)) +
+               passDescription(QString::fromUtf8(formatRow(*fixed).extension), FreeText{}, params);
+    }
     switch (nextMode(endFormat, target)) {
     case CorruptionMode::SingleByteStrike:
         return QStringLiteral("PNG: one random byte per pass; Chance and Bytes apply to other "
