@@ -44,6 +44,18 @@ MainWindow::MainWindow(QWidget* parent)
     }
     ui_->tf_numFrames->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
+    // A count that would make no frame is shown as wrong while it is typed.
+    const auto markCount = [this] {
+        bool ok = false;
+        const bool valid = ui_->tf_numFrames->text().toLongLong(&ok) >= 1 && ok;
+        ui_->tf_numFrames->setStyleSheet(valid ? QString()
+                                               : QStringLiteral("QLineEdit { color: #c0392b; }"));
+        ui_->tf_numFrames->setToolTip(valid ? QString()
+                                            : QStringLiteral("Several frames needs a count of "
+                                                             "at least 1"));
+    };
+    connect(ui_->tf_numFrames, &QLineEdit::textChanged, this, markCount);
+    markCount();
 }
 
 MainWindow::~MainWindow() = default;
