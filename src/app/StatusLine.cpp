@@ -36,8 +36,4 @@ void StatusLine::setResult(const QString& result, const QString& lastPath) {
     copy_->setVisible(!lastPath.isEmpty());
 }
 
-QString StatusLine::text() const {
-    return input_->text() + QLatin1Char('\n') + result_->text();
-}
-
 } // namespace zerbrak

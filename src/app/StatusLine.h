@@ -20,8 +20,6 @@ public:
     // `lastPath` empty: nothing to copy.
     void setResult(const QString& result, const QString& lastPath);
 
-    QString text() const;
-
 private:
     QLabel* input_;
     QLabel* result_;

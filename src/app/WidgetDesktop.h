@@ -42,7 +42,6 @@ public:
 
     // GUI thread: the run ends after the pass under way.
     void cancelRun();
-    bool cancelRequested() const { return cancelled_.load(); }
 
     // GUI thread, before the worker is joined: alerts no longer wait for the GUI thread,
     // which is about to wait for the worker.

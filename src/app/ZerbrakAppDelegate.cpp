@@ -298,12 +298,7 @@ void ZerbrakAppDelegate::refreshStatus() {
     QString inputText = input.fileName();
     const bool inScratch = !scratchDir_.isEmpty() && input.absolutePath() == scratchDir_;
     if (inScratch && inputText.startsWith(QStringLiteral("TEMP."))) {
-        const FormatRow* row = nullptr;
-        for (const FormatRow& candidate : formatTable) {
-            if (QString::fromUtf8(candidate.extension) == session_.endFormat) {
-                row = &candidate;
-            }
-        }
+        const FormatRow* row = rowForExtension(session_.endFormat);
         inputText = QStringLiteral("re-encoded to %1 from %2")
                         .arg(row ? QString::fromUtf8(row->title) : session_.endFormat, sourceName_);
     } else if (inScratch) {

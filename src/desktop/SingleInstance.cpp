@@ -14,8 +14,8 @@ namespace {
 constexpr int handOverTimeoutMs = 5000;
 constexpr char ack = '\x06';
 
-} // namespace
-
+// Hands `files` to the program listening at `socketPath` and waits until it has taken them.
+// False when nothing listens there or it did not answer in time.
 bool handOver(const QString& socketPath, const QStringList& files, int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
@@ -39,6 +39,8 @@ bool handOver(const QString& socketPath, const QStringList& files, int timeoutMs
     char answer = 0;
     return socket.getChar(&answer) && answer == ack;
 }
+
+} // namespace
 
 SingleInstance::SingleInstance(const QString& folder, const QString& appId, QObject* parent)
     : QObject(parent), socketPath_(QDir(folder).filePath(appId + QStringLiteral(".socket"))),

@@ -34,8 +34,4 @@ private:
     QLocalServer server_;
 };
 
-// Hands `files` to the program listening at `socketPath` and waits until it has taken them.
-// False when nothing listens there or it did not answer in time.
-bool handOver(const QString& socketPath, const QStringList& files, int timeoutMs);
-
 } // namespace zerbrak

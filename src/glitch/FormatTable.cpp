@@ -16,4 +16,11 @@ const FormatRow* rowForTitle(const QString& title) {
     return row == formatTable.end() ? nullptr : &*row;
 }
 
+const FormatRow* rowForExtension(const QString& extension) {
+    const auto row = std::find_if(formatTable.begin(), formatTable.end(), [&](const FormatRow& r) {
+        return extension == QLatin1String(r.extension);
+    });
+    return row == formatTable.end() ? nullptr : &*row;
+}
+
 } // namespace zerbrak

@@ -78,4 +78,7 @@ const FormatRow& formatRow(FixedTarget target);
 // The row whose title is exactly `title` (case-sensitive), if any.
 const FormatRow* rowForTitle(const QString& title);
 
+// The row whose extension is exactly `extension`, if any.
+const FormatRow* rowForExtension(const QString& extension);
+
 } // namespace zerbrak

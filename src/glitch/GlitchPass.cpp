@@ -67,14 +67,7 @@ std::unique_ptr<QFileDevice> openOutput(const QString& path, QString& why) {
 
 // Writes all of `bytes` and closes the output; empty when all of it worked, else why not.
 QString writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& bytes) {
-    const auto size = static_cast<qint64>(bytes.size());
-    const auto* data = reinterpret_cast<const char*>(bytes.data());
-    // A full disk first shows as a short write with no error; only the next write says why.
-    qint64 done = 0;
-    for (qint64 put = 0; done < size && (put = output.write(data + done, size - done)) > 0;) {
-        done += put;
-    }
-    const bool written = done == size;
+    const bool written = writeAll(output, bytes);
     QString why = written ? QString() : output.errorString();
     if (auto* whole = qobject_cast<QSaveFile*>(&output)) {
         if (!written) {

@@ -8,26 +8,8 @@
 #include "platform/Log.h"
 #include "platform/ScratchFolder.h"
 
-#include <QSaveFile>
-
 namespace zerbrak {
 namespace {
-
-// Replaces the scratch file whole, or leaves the last good one: a half-written scratch file
-// would be the input of every later pass. Returns why it could not, else empty.
-QString writeScratch(const QString& path, const std::vector<std::uint8_t>& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return file.errorString();
-    }
-    const auto size = static_cast<qint64>(bytes.size());
-    if (file.write(reinterpret_cast<const char*>(bytes.data()), size) != size) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return error;
-    }
-    return file.commit() ? QString() : file.errorString();
-}
 
 // Messages come from several libraries, some with a full stop and some without.
 QString sentence(const QString& text) {
@@ -78,7 +60,8 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
                       true);
     }
     const QString scratch = folder.filePath(QString::fromUtf8(row.scratchName));
-    if (const QString error = writeScratch(scratch, encoded.bytes); !error.isEmpty()) {
+    // A half-written scratch file would be the input of every later pass: whole or nothing.
+    if (const QString error = writeFileWhole(scratch, encoded.bytes); !error.isEmpty()) {
         return cannot(
             QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error),
             false);

@@ -27,7 +27,6 @@ public:
     // pass about to run for it (0 for the first, up to 10 retries). Returning false cancels
     // the series before that pass. The default never cancels.
     virtual bool seriesProgress(int /*frame*/, int /*frames*/, int /*attempt*/) { return true; }
-    virtual void seriesFinished() {}
 
     // Progress of a folder batch: `index` counts the entries from 0. Returning false cancels
     // the batch before that entry. The default never cancels.

@@ -1,6 +1,7 @@
 #include "FileBytes.h"
 
 #include <QFile>
+#include <QSaveFile>
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -97,6 +98,30 @@ OpenedFile openRegular(const QString& path) {
 }
 
 } // namespace
+
+bool writeAll(QFileDevice& file, std::span<const std::uint8_t> bytes) {
+    const auto size = static_cast<qint64>(bytes.size());
+    const auto* data = reinterpret_cast<const char*>(bytes.data());
+    qint64 done = 0;
+    for (qint64 put = 0; done < size && (put = file.write(data + done, size - done)) > 0;) {
+        done += put;
+    }
+    return done == size;
+}
+
+QString writeFileWhole(const QString& path, std::span<const std::uint8_t> bytes) {
+    QSaveFile file(path);
+    // Unbuffered: the bytes go straight to the file and a refusal comes with its reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return file.errorString();
+    }
+    if (!writeAll(file, bytes)) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return error;
+    }
+    return file.commit() ? QString() : file.errorString();
+}
 
 QString unreadableFileError(const QString& path) {
     const QString problem = openRegular(path).problem;

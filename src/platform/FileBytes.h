@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+
+class QFileDevice;
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace zerbrak {
@@ -18,6 +21,16 @@ struct FileBytes {
 // read (a pipe or a terminal would never end), and so is a file whose read fails midway:
 // damaging a torn copy would pass for success.
 FileBytes readFileBytes(const QString& path);
+
+// Writes all of `bytes` to `file`; false when the file refused some of them (its
+// errorString() says why). A full disk first shows as a short write with no error, so this
+// writes on until the system answers.
+bool writeAll(QFileDevice& file, std::span<const std::uint8_t> bytes);
+
+// Replaces the file at `path` with `bytes` whole, or leaves what was there: a temporary beside
+// it takes the bytes and is renamed over it only once all of them are written. Returns why it
+// could not, in the system's words, else empty.
+QString writeFileWhole(const QString& path, std::span<const std::uint8_t> bytes);
 
 // What readFileBytes would say about `path` before reading anything: "Cannot read PATH: why."
 // when it is not a regular file that can be opened for reading, else empty. Reads nothing.

@@ -30,7 +30,6 @@ public:
     bool seriesProgress(int frame, int frames, int attempt) override {
         return desktop_.seriesProgress(frame, frames, attempt);
     }
-    void seriesFinished() override { desktop_.seriesFinished(); }
     bool batchProgress(int index, int count) override {
         return desktop_.batchProgress(index, count);
     }

@@ -81,7 +81,6 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             retries = 0;
         }
     }
-    desktop.seriesFinished();
     return summary;
 }
 

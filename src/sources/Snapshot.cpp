@@ -1,8 +1,7 @@
 #include "WebcamCapture.h"
 #include "codec/Encode.h"
+#include "platform/FileBytes.h"
 #include "platform/ScratchFolder.h"
-
-#include <QSaveFile>
 
 namespace zerbrak {
 
@@ -20,18 +19,8 @@ SnapshotFile writeSnapshot(const QImage& picture) {
     }
     // A half-written snapshot would become the input of every later pass: all or nothing.
     const QString path = folder.filePath(QStringLiteral("capture.tiff"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return failed(file.errorString());
-    }
-    const auto size = static_cast<qint64>(encoded.bytes.size());
-    if (file.write(reinterpret_cast<const char*>(encoded.bytes.data()), size) != size) {
-        const QString error = file.errorString();
-        file.cancelWriting();
+    if (const QString error = writeFileWhole(path, encoded.bytes); !error.isEmpty()) {
         return failed(error);
-    }
-    if (!file.commit()) {
-        return failed(file.errorString());
     }
     return {path, QString()};
 }

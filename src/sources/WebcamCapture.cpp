@@ -2,6 +2,7 @@
 
 #include "GstSupport.h"
 #include "platform/Log.h"
+#include "platform/QueuedCall.h"
 
 #include <QSocketNotifier>
 #include <algorithm>
@@ -253,8 +254,7 @@ struct WebcamCapture::Private {
         monitorWatch = watchBus(monitorBus.get(), &q, [this] { readMonitorBus(); });
         probe = std::thread([this, started = monitor.get()] {
             monitorStarted = gst_device_monitor_start(started) != FALSE;
-            QMetaObject::invokeMethod(
-                &q, [this] { probeFinished(); }, Qt::QueuedConnection);
+            postQueued(&q, [this] { probeFinished(); });
         });
     }
 
