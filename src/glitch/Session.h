@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TranscodeMemo.h"
 #include "TranscodeTarget.h"
 #include "core/RandomSource.h"
 
@@ -8,7 +9,8 @@
 
 namespace zerbrak {
 
-// The state every action shares, alive for the whole program. Touched on the main thread only.
+// The state every action shares, alive for the whole program. Touched by one thread at a time: the
+// GUI thread, or the run worker while a run is under way.
 struct Session {
     QString inPath;                              // current input file; every pass reads it
     QString endFormat;                           // its format: picks the mode and extensions
@@ -16,6 +18,7 @@ struct Session {
     std::int32_t globalNR = 0;                   // run number in frame names
     std::int32_t tmr = 0;                        // frame number within a series
     RandomSource random;                         // the corruption modes' only random source
+    TranscodeMemo transcodeMemo;                 // the last re-encode, reused for the same bytes
 };
 
 // Start-up values: the start image as input in the edition's format, no transcode, the random

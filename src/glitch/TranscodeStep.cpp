@@ -1,6 +1,7 @@
 #include "TranscodeStep.h"
 
 #include "FormatTable.h"
+#include "TranscodeMemo.h"
 #include "codec/Decode.h"
 #include "codec/Encode.h"
 #include "platform/Desktop.h"
@@ -14,6 +15,18 @@ namespace {
 // Messages come from several libraries, some with a full stop and some without.
 QString sentence(const QString& text) {
     return text.endsWith(QLatin1Char('.')) ? text : text + QLatin1Char('.');
+}
+
+// The scratch file still holds what a remembered re-encode wrote: nothing else (another
+// instance, the command-line tool, the user) has replaced it since. When the input is the
+// scratch file itself, its bytes were just read.
+bool scratchHolds(const QString& scratch, const ContentHash& remembered, const QString& inputPath,
+                  const ContentHash& inputHash) {
+    if (inputPath == scratch) {
+        return inputHash == remembered;
+    }
+    const FileBytes held = readFileBytes(scratch);
+    return held.ok() && contentHash(held.bytes) == remembered;
 }
 
 } // namespace
@@ -48,23 +61,32 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
     if (!input.ok()) {
         return {input.error, true};
     }
-    const DecodeResult decoded = decodeImageBytes(input.bytes);
-    desktop.showImage(decoded.image);
-    if (!decoded.isValid()) {
-        return cannot(QStringLiteral("it does not decode as a picture"), true);
-    }
-    const EncodeResult encoded = encodeImage(decoded.image, row.fileType, row.options);
-    if (!encoded.ok()) {
-        return cannot(encoded.error.isEmpty() ? QStringLiteral("the encoder gave nothing")
-                                              : encoded.error,
-                      true);
-    }
     const QString scratch = folder.filePath(QString::fromUtf8(row.scratchName));
-    // A half-written scratch file would be the input of every later pass: whole or nothing.
-    if (const QString error = writeFileWhole(scratch, encoded.bytes); !error.isEmpty()) {
-        return cannot(
-            QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error),
-            false);
+    const ContentHash inputHash = contentHash(input.bytes);
+    if (const auto recalled = session.transcodeMemo.recall(inputHash, *target);
+        recalled && scratchHolds(scratch, recalled->scratch, inputPath, inputHash)) {
+        session.transcodeMemo.countSkipped();
+        desktop.showImage(recalled->picture);
+    } else {
+        const DecodeResult decoded = decodeImageBytes(input.bytes);
+        desktop.showImage(decoded.image);
+        if (!decoded.isValid()) {
+            return cannot(QStringLiteral("it does not decode as a picture"), true);
+        }
+        const EncodeResult encoded = encodeImage(decoded.image, row.fileType, row.options);
+        if (!encoded.ok()) {
+            return cannot(encoded.error.isEmpty() ? QStringLiteral("the encoder gave nothing")
+                                                  : encoded.error,
+                          true);
+        }
+        // A half-written scratch file would be the input of every later pass: whole or nothing.
+        if (const QString error = writeFileWhole(scratch, encoded.bytes); !error.isEmpty()) {
+            return cannot(
+                QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error),
+                false);
+        }
+        session.transcodeMemo.remember(inputHash, *target, decoded.image,
+                                       contentHash(encoded.bytes));
     }
     outName = transcodedOutputName(session.trans_endFormat, outName);
     session.inPath = scratch;

@@ -1,8 +1,10 @@
+#include "DetailedPicture.h"
 #include "FakeDesktop.h"
 #include "TestFiles.h"
 #include "glitch/FormatTable.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
+#include "glitch/TranscodeStep.h"
 #include "platform/Log.h"
 #include "platform/ScratchFolder.h"
 #include "runs/FrameSeries.h"
@@ -343,6 +345,69 @@ private slots:
                  QStringList({"710.png." + extension, "711." + extension + "." + extension}));
         // Each transcode shows its input, each kept frame itself.
         QCOMPARE(desktop.shown.size(), summary.passes + summary.kept);
+    }
+
+    // Remembering re-encodes changes nothing: six frames with and without the memory are the
+    // same files, with the same pictures shown and the same lines logged. A scratch file
+    // replaced behind the memory's back is written again, not trusted.
+    void rememberedReencodesChangeNothing_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("settles"); // re-encoding its own output gives the same bytes
+        for (const FormatRow& row : formatTable) {
+            QTest::newRow(row.title)
+                << QString::fromUtf8(row.title) << (row.target != FixedTarget::Jpg);
+        }
+    }
+    void rememberedReencodesChangeNothing() {
+        QFETCH(QString, title);
+        QFETCH(bool, settles);
+        const QString input = dir_.filePath("detailed.png");
+        QVERIFY(detailedPicture(96, 64).save(input));
+        struct Outcome {
+            QList<QByteArray> frames;
+            QList<QImage> shown;
+            QStringList lines;
+            std::size_t skipped = 0;
+        };
+        const auto series = [&](bool remember) {
+            const QString home = freshHome();
+            Session session = sessionOn(input, "png");
+            session.transcodeMemo.setEnabled(remember);
+            transcodeChange(session, title);
+            FakeDesktop desktop;
+            LogCapture log;
+            runFrameSeries(session, {0x41, 0x7f, true, 97}, 6, home, desktop);
+            Outcome outcome{{},
+                            desktop.shown,
+                            log.lines().replaceInStrings(home, "HOME"),
+                            session.transcodeMemo.skipped()};
+            const QDir frames(outputFolderPath(home));
+            for (const QString& name : frames.entryList(QDir::Files, QDir::Name)) {
+                outcome.frames << readFile(frames.filePath(name));
+            }
+            return outcome;
+        };
+        const Outcome remembered = series(true);
+        const Outcome computed = series(false);
+        QVERIFY(remembered.frames.size() >= 6); // more when a frame was given up
+        QCOMPARE(remembered.frames, computed.frames);
+        QCOMPARE(remembered.shown, computed.shown);
+        QCOMPARE(remembered.lines, computed.lines);
+        QCOMPARE(computed.skipped, std::size_t{0});
+        QCOMPARE(remembered.skipped >= 3, settles);
+
+        Session session = sessionOn(input, "png");
+        transcodeChange(session, title);
+        FakeDesktop desktop;
+        QString outName;
+        QVERIFY(!transcodeStep(session, desktop, input, outName).failed());
+        const QByteArray encoded = readFile(session.inPath);
+        writeFile(session.inPath, "replaced");
+        QVERIFY(!transcodeStep(session, desktop, input, outName).failed());
+        QCOMPARE(readFile(session.inPath), encoded);
+        QCOMPARE(session.transcodeMemo.skipped(), std::size_t{0});
+        QVERIFY(!transcodeStep(session, desktop, input, outName).failed());
+        QCOMPARE(session.transcodeMemo.skipped(), std::size_t{1});
     }
 
     void popupChoices_data() {
