@@ -73,7 +73,9 @@ public:
                 return writeFailed(put < 0 ? errno : EIO);
             }
             bytes = bytes.subspan(static_cast<std::size_t>(put));
+            written_ += static_cast<std::uint64_t>(put);
         }
+        startWriteback();
         return true;
     }
 
@@ -99,6 +101,19 @@ public:
     void readFailed(const QString& why) { outcome_.readError = cannotRead(inputPath_, why); }
 
 private:
+    // Sends what was written to the disk while the pass goes on, without waiting for it: the
+    // sync before the output replaces the old one then finds little left to do, and a large
+    // file does not fill memory with pages waiting to be written. Only a file has such pages;
+    // elsewhere the call fails harmlessly.
+    void startWriteback() {
+        constexpr std::uint64_t step = std::uint64_t{8} << 20U;
+        if (written_ - sentToDisk_ >= step) {
+            ::sync_file_range(out_, static_cast<off_t>(sentToDisk_),
+                              static_cast<off_t>(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE);
+            sentToDisk_ = written_;
+        }
+    }
+
     void keep(std::span<const std::uint8_t> bytes) {
         if (!keeping()) {
             return;
@@ -120,6 +135,8 @@ private:
     int out_;
     StreamOutcome& outcome_;
     std::size_t keepLimit_ = 0;
+    std::uint64_t written_ = 0;
+    std::uint64_t sentToDisk_ = 0;
 };
 
 void streamRewrite(Pipe& pipe, std::size_t chunkSize) {
