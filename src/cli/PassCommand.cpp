@@ -40,7 +40,7 @@ int runPass(const QStringList& arguments) {
                       QStringLiteral("EXT")});
     parser.addOption({QStringLiteral("in-place"),
                       QStringLiteral("Allow OUTPUT to be INPUT itself, also through a link: "
-                                     "INPUT is read whole, then damaged in place.")});
+                                     "INPUT is replaced by its damaged copy.")});
     addPassOptions(parser);
     addTranscodeOption(parser);
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "ControlDefaults.h"
+#include "FastModulo.h"
 #include "RandomSource.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -58,6 +60,15 @@ std::size_t lineBreakRewriteLength(std::span<const std::uint8_t> input);
 // bytes, and returns that length. Inputs shorter than the header guard come back unchanged.
 std::size_t lineBreakRewrite(std::span<const std::uint8_t> input, std::span<std::uint8_t> output);
 
+// Where the single-byte strike lands in `size` bytes and what it stores there.
+struct Strike {
+    std::uint64_t position = 0;
+    std::uint8_t value = 0;
+};
+
+// Two draws, position then value; nothing drawn for an empty file.
+std::optional<Strike> drawStrike(std::uint64_t size, RandomSource& random);
+
 // Two draws (position, then value) and one byte stored. An empty buffer is left as it is
 // and draws nothing.
 void singleByteStrike(std::span<std::uint8_t> buffer, RandomSource& random);
@@ -71,5 +82,39 @@ std::vector<std::uint8_t> applyMode(CorruptionMode mode, std::vector<std::uint8_
 // order. `params.chance` must lie in 0..100.
 void replaceAndScatter(std::span<std::uint8_t> buffer, const GlitchParams& params,
                        RandomSource& random);
+
+// The line-break rewrite of a file that arrives in consecutive pieces of any size: the
+// concatenated outputs equal lineBreakRewrite of the whole. Every byte is rewritten on its own,
+// so only the position decides anything, through the header guard.
+class LineBreakStream {
+public:
+    // Room `rewrite` needs for a piece of `size` bytes: every byte becomes at most two.
+    static constexpr std::size_t maxOutput(std::size_t size) { return 2 * size; }
+
+    // Writes the rewrite of the next piece into `output` (at least maxOutput(piece.size())
+    // bytes) and returns how many bytes it wrote.
+    std::size_t rewrite(std::span<const std::uint8_t> piece, std::span<std::uint8_t> output);
+
+private:
+    std::uint64_t offset_ = 0;
+};
+
+// Replace-and-scatter over a file that arrives in consecutive pieces of any size: the pieces
+// end up as replaceAndScatter would leave the whole, with the same draws in the same order.
+class ScatterWalk {
+public:
+    // `params.chance` must lie in 0..100.
+    explicit ScatterWalk(const GlitchParams& params);
+
+    // Damages the next piece in place.
+    void damage(std::span<std::uint8_t> piece, RandomSource& random);
+
+private:
+    GlitchParams params_;
+    std::uint32_t spacing_;
+    FastModulo odds_;
+    std::uint64_t offset_ = 0;
+    std::uint64_t nextCandidate_; // the first candidate position not yet visited
+};
 
 } // namespace zerbrak

@@ -69,4 +69,39 @@ void replaceAndScatter(std::span<std::uint8_t> buffer, const GlitchParams& param
     random = local;
 }
 
+ScatterWalk::ScatterWalk(const GlitchParams& params)
+    : params_(params), spacing_(static_cast<std::uint32_t>(100 - params.chance)),
+      odds_(static_cast<std::uint32_t>(params.chance) + 1U),
+      nextCandidate_(spacing_ == 0 ? 0 : (headerGuard + spacing_ - 1) / spacing_ * spacing_) {
+    assert(params.chance >= 0 && params.chance <= 100);
+}
+
+void ScatterWalk::damage(std::span<std::uint8_t> piece, RandomSource& random) {
+    const std::uint64_t begin = offset_;
+    const std::uint64_t end = begin + piece.size();
+    offset_ = end;
+    if (end <= headerGuard) {
+        return;
+    }
+    std::uint8_t* data = piece.data();
+    const std::size_t guarded = begin >= headerGuard ? 0 : headerGuard - begin;
+    if (spacing_ == 0) {
+        // Chance 100: only the first position after the guard is ever touched.
+        if (begin <= headerGuard && params_.replace && data[guarded] == params_.fromByte) {
+            data[guarded] = params_.toByte;
+        }
+        return;
+    }
+    if (params_.replace) {
+        replaceAll(data, guarded, piece.size(), params_.fromByte, params_.toByte);
+    }
+    RandomSource local = random; // kept in registers, as in replaceAndScatter
+    for (; nextCandidate_ < end; nextCandidate_ += spacing_) {
+        if (odds_.divides(local.draw())) {
+            data[nextCandidate_ - begin] = static_cast<std::uint8_t>(local.draw() & 0xFFU);
+        }
+    }
+    random = local;
+}
+
 } // namespace zerbrak

@@ -1,5 +1,6 @@
 #include "GlitchPass.h"
 
+#include "PassStream.h"
 #include "TranscodeStep.h"
 #include "platform/Desktop.h"
 #include "platform/FileBytes.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <vector>
 
@@ -34,14 +36,24 @@ bool isPipeOrDevice(const QString& path) {
            !S_ISDIR(info.st_mode);
 }
 
+// `path` names the file open as `fd`, also through a link.
+bool namesFile(const QString& path, int fd) {
+    struct stat named {};
+    struct stat open {};
+    return ::stat(QFile::encodeName(path).constData(), &named) == 0 && ::fstat(fd, &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+enum class DirectWrite { AsFallback, Never };
+
 // Opens the output. A new or regular file is written to a temporary beside it that replaces
 // it only once written whole, keeping the old file's permissions: a failed write (disk full)
 // leaves no torn file. Two cases lose that guarantee and are written in place, so a failure
 // can leave them half-written: an output that is not a regular file (a named pipe or a
 // device: there is nothing to replace, and renaming over it would destroy it), and a
-// writable file in a folder where no temporary can be made (a read-only folder).
-// On failure `why` says why, in the system's words.
-std::unique_ptr<QFileDevice> openOutput(const QString& path, QString& why) {
+// writable file in a folder where no temporary can be made (a read-only folder), unless
+// `direct` forbids it. On failure `why` says why, in the system's words.
+std::unique_ptr<QFileDevice> openOutput(const QString& path, DirectWrite direct, QString& why) {
     if (isPipeOrDevice(path)) {
         auto file = std::make_unique<QFile>(path);
         if (!file->open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
@@ -55,9 +67,8 @@ std::unique_ptr<QFileDevice> openOutput(const QString& path, QString& why) {
         return nullptr;
     }
     auto file = std::make_unique<QSaveFile>(path);
-    file->setDirectWriteFallback(true);
-    // Unbuffered: the one large write goes straight to the file, and a full disk is reported
-    // by the write itself, in the system's words.
+    file->setDirectWriteFallback(direct == DirectWrite::AsFallback);
+    // Unbuffered: the pass writes through the descriptor; nothing may wait in a buffer.
     if (!file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         why = file->errorString();
         return nullptr;
@@ -65,12 +76,11 @@ std::unique_ptr<QFileDevice> openOutput(const QString& path, QString& why) {
     return file;
 }
 
-// Writes all of `bytes` and closes the output; empty when all of it worked, else why not.
-QString writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& bytes) {
-    const bool written = writeAll(output, bytes);
-    QString why = written ? QString() : output.errorString();
+// Closes the output after `why` went wrong (empty: nothing did); empty when the output is
+// complete, else why not. A temporary is dropped on failure, leaving what was there.
+QString finish(QFileDevice& output, QString why) {
     if (auto* whole = qobject_cast<QSaveFile*>(&output)) {
-        if (!written) {
+        if (!why.isEmpty()) {
             whole->cancelWriting();
         }
         if (!whole->commit() && why.isEmpty()) {
@@ -88,7 +98,7 @@ QString writeAndClose(QFileDevice& output, const std::vector<std::uint8_t>& byte
 } // namespace
 
 PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
-                         const QString& inputPath, const QString& outName) {
+                         const QString& inputPath, const QString& outName, std::uint64_t keepUpTo) {
     QString outputPath = outName;
     if (const TranscodeError error = transcodeStep(session, desktop, inputPath, outputPath);
         error.failed()) {
@@ -96,15 +106,32 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
         return {outputPath, false, true, error.inputAtFault};
     }
 
-    // Read before the output is opened: an output written in place that names the input
-    // would otherwise be emptied before its bytes were read.
-    FileBytes input = readFileBytes(session.inPath);
+    // Checked before the output is opened, so a pass that cannot read leaves the output alone.
+    const InputFile input = openInputFile(session.inPath);
     if (!input.ok()) {
         desktop.alertRunFailed(input.error);
         return {outputPath, false, true, true};
     }
+    // An output that names the input goes to a temporary that replaces the input only once
+    // written, so the input can be streamed meanwhile. Where no temporary can be made the
+    // output is written in place, and opening it empties the input: that input is read whole
+    // first.
+    std::optional<FileBytes> whole;
     QString why;
-    const std::unique_ptr<QFileDevice> output = openOutput(outputPath, why);
+    std::unique_ptr<QFileDevice> output;
+    if (namesFile(outputPath, input.fd.get())) {
+        output = openOutput(outputPath, DirectWrite::Never, why);
+        if (!output) {
+            whole = readRemaining(input, session.inPath);
+            if (!whole->ok()) {
+                desktop.alertRunFailed(whole->error);
+                return {outputPath, false, true, true};
+            }
+            output = openOutput(outputPath, DirectWrite::AsFallback, why);
+        }
+    } else {
+        output = openOutput(outputPath, DirectWrite::AsFallback, why);
+    }
     if (!output) {
         desktop.alertOutputFailed(outputPath, why);
         return {outputPath, true, false};
@@ -113,14 +140,34 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
     logLine(QStringLiteral("dostuff endFormat: ") + session.endFormat);
     logLine(QStringLiteral("dostuff inPath: ") + session.inPath);
     logLine(QStringLiteral("dostuff outFileName: ") + outputPath);
+    const CorruptionMode mode = announcedMode(session.endFormat);
 
-    const std::vector<std::uint8_t> bytes =
-        applyMode(announcedMode(session.endFormat), std::move(input.bytes), params, session.random);
-    if (const QString failure = writeAndClose(*output, bytes); !failure.isEmpty()) {
+    PassResult result{outputPath, false, false};
+    QString failure;
+    if (whole) {
+        std::vector<std::uint8_t> bytes =
+            applyMode(mode, std::move(whole->bytes), params, session.random);
+        failure = finish(*output, writeAll(*output, bytes) ? QString() : output->errorString());
+        if (keepUpTo > 0 && bytes.size() <= LineBreakStream::maxOutput(keepUpTo)) {
+            result.bytes = std::move(bytes);
+        }
+    } else {
+        StreamOutcome streamed = streamMode(input, session.inPath, output->handle(), mode, params,
+                                            session.random, {passChunkSize, keepUpTo});
+        if (!streamed.readError.isEmpty()) {
+            // What was written is a torn copy; it must not pass for a damaged one.
+            finish(*output, streamed.readError);
+            desktop.alertRunFailed(streamed.readError);
+            return {outputPath, false, true, true};
+        }
+        failure = finish(*output, streamed.writeError);
+        result.bytes = std::move(streamed.bytes);
+    }
+    if (!failure.isEmpty()) {
         desktop.alertOutputFailed(outputPath, failure);
         return {outputPath, true, false};
     }
-    return {outputPath, false, false};
+    return result;
 }
 
 } // namespace zerbrak

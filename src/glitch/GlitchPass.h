@@ -4,6 +4,9 @@
 #include "core/CorruptionModes.h"
 
 #include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace zerbrak {
 
@@ -17,6 +20,8 @@ struct PassResult {
     // the target), so a run over other inputs may go on; without it, no re-encode can work
     // (no usable scratch folder).
     bool inputUnusable = false;
+    // The bytes written, when the caller asked for them and the input was small enough.
+    std::optional<std::vector<std::uint8_t>> bytes{};
 
     bool failed() const { return outputFailed || runFailed; }
 };
@@ -25,9 +30,14 @@ struct PassResult {
 // session.endFormat picks, written to the output. Returns the output path (the name given, or
 // its extended form after a transcode), also when the pass failed. A failed output reaches the
 // user as desktop.alertOutputFailed; an input that cannot be read or re-encoded as
-// desktop.alertRunFailed, before any output is opened or any random number drawn.
+// desktop.alertRunFailed, before any output is opened or any random number drawn; an input that
+// fails midway is alerted the same way, and the output it was going to replace is left as it
+// was. The file is read, damaged and written a chunk at a time, so memory stays bounded
+// whatever its size; when it is no larger than `keepUpTo` bytes the result also holds what
+// was written.
 PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
-                         const QString& inputPath, const QString& outName);
+                         const QString& inputPath, const QString& outName,
+                         std::uint64_t keepUpTo = 0);
 
 inline QString doGlitch(Session& session, const GlitchParams& params, Desktop& desktop,
                         const QString& inputPath, const QString& outName) {

@@ -12,27 +12,6 @@
 namespace zerbrak {
 namespace {
 
-// Owns one open descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(FileDescriptor&&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
 QString systemError(int code) {
     return qt_error_string(code);
 }
@@ -69,7 +48,7 @@ QString readError(const QString& path, const QString& problem) {
 
 struct OpenedFile {
     FileDescriptor fd{-1};
-    off_t size = 0;
+    std::uint64_t size = 0;
     QString problem; // empty when fd is a regular file open for reading
 };
 
@@ -92,12 +71,35 @@ OpenedFile openRegular(const QString& path) {
         file.problem = systemError(errno);
     } else {
         file.problem = kindProblem(info.st_mode);
-        file.size = info.st_size;
+        file.size = static_cast<std::uint64_t>(info.st_size);
     }
     return file;
 }
 
 } // namespace
+
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+InputFile openInputFile(const QString& path) {
+    OpenedFile opened = openRegular(path);
+    InputFile file{std::move(opened.fd), opened.size, {}};
+    if (!opened.problem.isEmpty()) {
+        file.error = readError(path, opened.problem);
+    }
+    return file;
+}
+
+QString cannotRead(const QString& path, int code) {
+    return readError(path, systemError(code));
+}
+
+QString cannotRead(const QString& path, const QString& why) {
+    return readError(path, why);
+}
 
 bool writeAll(QFileDevice& file, std::span<const std::uint8_t> bytes) {
     const auto size = static_cast<qint64>(bytes.size());
@@ -129,10 +131,14 @@ QString unreadableFileError(const QString& path) {
 }
 
 FileBytes readFileBytes(const QString& path) {
-    const OpenedFile opened = openRegular(path);
-    if (!opened.problem.isEmpty()) {
-        return {{}, readError(path, opened.problem)};
+    const InputFile opened = openInputFile(path);
+    if (!opened.ok()) {
+        return {{}, opened.error};
     }
+    return readRemaining(opened, path);
+}
+
+FileBytes readRemaining(const InputFile& opened, const QString& path) {
     // Read straight into the one buffer the pass keeps: no second copy of a large file.
     FileBytes file;
     if (opened.size > 0) {

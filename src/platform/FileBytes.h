@@ -5,9 +5,44 @@
 class QFileDevice;
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace zerbrak {
+
+// Owns one open descriptor.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(FileDescriptor&&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+// A regular file open for reading, or why it is not one.
+struct InputFile {
+    FileDescriptor fd{-1};
+    std::uint64_t size = 0; // as the system gave it at the open; the file may still change
+    QString error;          // "Cannot read PATH: why." for the user; empty when open
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Opens a regular file for reading. A named pipe, device, folder or socket is refused without
+// being read (a pipe or a terminal would never end).
+InputFile openInputFile(const QString& path);
+
+// "Cannot read PATH: why." for the system's error `code`, or for a reason of our own.
+QString cannotRead(const QString& path, int code);
+QString cannotRead(const QString& path, const QString& why);
 
 // A file's whole content, or why it could not be read.
 struct FileBytes {
@@ -21,6 +56,9 @@ struct FileBytes {
 // read (a pipe or a terminal would never end), and so is a file whose read fails midway:
 // damaging a torn copy would pass for success.
 FileBytes readFileBytes(const QString& path);
+
+// Reads what is left of `file` (opened from `path`) as readFileBytes does.
+FileBytes readRemaining(const InputFile& file, const QString& path);
 
 // Writes all of `bytes` to `file`; false when the file refused some of them (its
 // errorString() says why). A full disk first shows as a short write with no error, so this

@@ -37,6 +37,9 @@ QString freeFrameName(Session& session, const QString& home,
     }
 }
 
+// A frame up to this size is decoded from the bytes the pass wrote rather than read back.
+constexpr std::uint64_t framesKeptInMemory = std::uint64_t{64} << 20U;
+
 } // namespace
 
 FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
@@ -56,7 +59,8 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
         }
         logLine(QStringLiteral("numberofframes: ") + QString::number(attempt));
         const QString name = freeFrameName(session, home, written);
-        const PassResult pass = runGlitchPass(session, params, desktop, session.inPath, name);
+        const PassResult pass =
+            runGlitchPass(session, params, desktop, session.inPath, name, framesKeptInMemory);
         ++summary.passes;
         if (pass.failed()) {
             // The user has seen the alert once; the next passes would fail the same way.
@@ -65,7 +69,9 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             break;
         }
         written.insert(pass.path, session.tmr);
-        if (const DecodeResult frame = decodeImageFile(pass.path); frame.isValid()) {
+        if (const DecodeResult frame =
+                pass.bytes ? decodeImageBytes(*pass.bytes) : decodeImageFile(pass.path);
+            frame.isValid()) {
             desktop.showImage(frame.image);
             desktop.frameKept(pass.path);
             ++summary.kept;

@@ -2,6 +2,7 @@
 #include "FakeDesktop.h"
 #include "TestFiles.h"
 #include "glitch/GlitchPass.h"
+#include "glitch/PassStream.h"
 #include "glitch/Session.h"
 #include "platform/Log.h"
 
@@ -20,8 +21,40 @@
 #include <vector>
 
 using namespace zerbrak;
+using Bytes = std::vector<std::uint8_t>;
+Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(zerbrak::CorruptionMode)
 
 namespace {
+
+Bytes randomBytes(std::size_t size, std::uint32_t seed) {
+    RandomSource random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random.draw() & 0xFFU);
+    }
+    return bytes;
+}
+
+// Text-like: every line-break byte, CR LF pairs, bells, at spacings that put a pair across
+// every boundary of the chunk sizes tried. A CR LF also straddles the header guard.
+Bytes lineBreaks(std::size_t size) {
+    static constexpr std::uint8_t pattern[] = {'a',  0x0D, 0x0A, 'b',  0x0B, 0x07, 0x0D,
+                                               0x0A, 'c',  0x0A, 0x0D, 'd',  0x07};
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = pattern[i % std::size(pattern)];
+    }
+    if (size > 40) {
+        bytes[39] = 0x0D;
+        bytes[40] = 0x0A;
+    }
+    return bytes;
+}
+
+Bytes asBytes(const QByteArray& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 QByteArray patterned(int size) {
     QByteArray bytes(size, '\0');
@@ -275,6 +308,107 @@ private slots:
         }
         QCOMPARE(outputs[0], outputs[1]); // only the low 32 bits of the seed count
         QVERIFY(outputs[0] != outputs[2]);
+    }
+
+    // The streamed pass against the whole-buffer one, with chunks small enough that every
+    // boundary case falls on a chunk's edge: into a file and into a pipe, keeping the bytes
+    // or not.
+    void streamedPassMatchesTheWholeBuffer_data() {
+        QTest::addColumn<CorruptionMode>("mode");
+        QTest::addColumn<Bytes>("input");
+        QTest::addColumn<int>("chance");
+        QTest::addColumn<bool>("replace");
+        const std::pair<const char*, CorruptionMode> modes[] = {
+            {"rewrite", CorruptionMode::LineBreakRewrite},
+            {"strike", CorruptionMode::SingleByteStrike},
+            {"scatter", CorruptionMode::ReplaceAndScatter}};
+        for (const auto& [name, mode] : modes) {
+            for (const int size : {0, 1, 39, 40, 41, 4097}) {
+                QTest::addRow("%s random %d", name, size)
+                    << mode << randomBytes(std::size_t(size), 3) << 0 << false;
+            }
+        }
+        for (const int size : {39, 40, 41, 42, 3001}) {
+            QTest::addRow("rewrite line breaks %d", size)
+                << CorruptionMode::LineBreakRewrite << lineBreaks(std::size_t(size)) << 0 << false;
+        }
+        Bytes fromBytes = randomBytes(6'000, 5);
+        for (std::size_t i = 0; i < fromBytes.size(); i += 3) {
+            fromBytes[i] = 0x00;
+        }
+        for (const int chance : {0, 1, 50, 99, 100}) {
+            for (const bool replace : {false, true}) {
+                for (const int size : {41, 6'000}) {
+                    QTest::addRow("scatter chance %d replace %d size %d", chance, int(replace),
+                                  size)
+                        << CorruptionMode::ReplaceAndScatter
+                        << Bytes(fromBytes.begin(), fromBytes.begin() + std::ptrdiff_t(size))
+                        << chance << replace;
+                }
+            }
+        }
+        QTest::addRow("scatter chance 100 replaces at the guard")
+            << CorruptionMode::ReplaceAndScatter << Bytes(300, 0x00) << 100 << true;
+    }
+    void streamedPassMatchesTheWholeBuffer() {
+        QFETCH(CorruptionMode, mode);
+        QFETCH(Bytes, input);
+        QFETCH(int, chance);
+        QFETCH(bool, replace);
+        const GlitchParams params{0x00, 0xEE, replace, chance};
+        const QString inPath = path("stream.in");
+        writeFile(inPath, QByteArray(reinterpret_cast<const char*>(input.data()),
+                                     static_cast<qsizetype>(input.size())));
+        for (const std::uint32_t seed : {1U, 2U}) {
+            RandomSource wholeRandom(seed);
+            const Bytes expected = applyMode(mode, input, params, wholeRandom);
+            for (const std::size_t chunk : {1UL, 7UL, 16UL, 41UL, 4096UL}) {
+                for (const bool intoPipe : {false, true}) {
+                    for (const std::uint64_t keepUpTo : {0UL, 1UL << 20U}) {
+                        const QString row = QStringLiteral("seed %1 chunk %2 pipe %3 keep %4")
+                                                .arg(seed)
+                                                .arg(chunk)
+                                                .arg(int(intoPipe))
+                                                .arg(keepUpTo);
+                        const InputFile in = openInputFile(inPath);
+                        QVERIFY(in.ok());
+                        RandomSource random(seed);
+                        Bytes written;
+                        StreamOutcome outcome;
+                        if (intoPipe) {
+                            std::array<int, 2> ends{};
+                            QCOMPARE(::pipe2(ends.data(), O_CLOEXEC), 0);
+                            const FileDescriptor reader(ends[0]);
+                            {
+                                const FileDescriptor writer(ends[1]);
+                                // Small enough for the pipe's buffer: no reader thread needed.
+                                outcome = streamMode(in, inPath, writer.get(), mode, params, random,
+                                                     {chunk, keepUpTo});
+                            }
+                            std::array<std::uint8_t, 4096> buffer{};
+                            for (ssize_t got;
+                                 (got = ::read(reader.get(), buffer.data(), buffer.size())) > 0;) {
+                                written.insert(written.end(), buffer.begin(), buffer.begin() + got);
+                            }
+                        } else {
+                            QFile out(path("stream.out"));
+                            QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+                            outcome = streamMode(in, inPath, out.handle(), mode, params, random,
+                                                 {chunk, keepUpTo});
+                            out.close();
+                            written = asBytes(readFile(path("stream.out")));
+                        }
+                        QVERIFY2(outcome.ok(),
+                                 qPrintable(row + outcome.readError + outcome.writeError));
+                        QVERIFY2(written == expected, qPrintable(row));
+                        QVERIFY2(outcome.bytes.has_value() == (keepUpTo > 0), qPrintable(row));
+                        QVERIFY2(!outcome.bytes || *outcome.bytes == expected, qPrintable(row));
+                        QVERIFY2(random.draw() == RandomSource(wholeRandom).draw(),
+                                 qPrintable(row));
+                    }
+                }
+            }
+        }
     }
 
     void startSessionValues() {
