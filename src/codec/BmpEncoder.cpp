@@ -1,6 +1,7 @@
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
+#include <bit>
 #include <cstdint>
 #include <limits>
 
@@ -32,12 +33,20 @@ private:
     std::vector<std::uint8_t>& out_;
 };
 
+// Qt's 32-bit pixels lie in memory as B,G,R,X on a little-endian machine, BMP's own order, so
+// they are copied as they are rather than converted to R,G,B first and swapped back.
+bool storedAsBgrx(const QImage& image) {
+    return std::endian::native == std::endian::little &&
+           (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32);
+}
+
 } // namespace
 
 // Written by hand because the layout is a few fixed fields: a 24-bit BITMAPINFOHEADER file,
 // bottom-up, each row padded to four bytes.
 EncodeResult encodeBmp(const QImage& image) {
-    const QImage rgb = toRgb8(image, AlphaPolicy::Drop);
+    const bool bgrx = storedAsBgrx(image);
+    const QImage rgb = bgrx ? image : toRgb8(image, AlphaPolicy::Drop);
     const auto width = static_cast<std::uint64_t>(rgb.width());
     const auto height = static_cast<std::uint64_t>(rgb.height());
     const std::uint64_t stride = (width * 3 + 3) & ~std::uint64_t{3};
@@ -77,10 +86,18 @@ EncodeResult encodeBmp(const QImage& image) {
         const std::size_t rowStart = out.size();
         out.resize(rowStart + rowBytes, 0);
         std::uint8_t* target = out.data() + rowStart;
-        for (int x = 0; x < rgb.width(); ++x, source += 3, target += 3) {
-            target[0] = source[2];
-            target[1] = source[1];
-            target[2] = source[0];
+        if (bgrx) {
+            for (int x = 0; x < rgb.width(); ++x, source += 4, target += 3) {
+                target[0] = source[0];
+                target[1] = source[1];
+                target[2] = source[2];
+            }
+        } else {
+            for (int x = 0; x < rgb.width(); ++x, source += 3, target += 3) {
+                target[0] = source[2];
+                target[1] = source[1];
+                target[2] = source[0];
+            }
         }
     }
     return result;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <stdexcept>
 
 namespace zerbrak::encoders {
 
@@ -13,6 +14,12 @@ bool MemoryFile::write(std::span<const std::uint8_t> data) noexcept {
     const auto start = static_cast<std::size_t>(position_);
     const std::size_t end = start + data.size();
     try {
+        if (start == bytes_.size()) {
+            // The usual case, appending: no zero-filling of bytes about to be overwritten.
+            bytes_.insert(bytes_.end(), data.begin(), data.end());
+            position_ = end;
+            return true;
+        }
         if (end > bytes_.size()) {
             bytes_.resize(end);
         }
@@ -22,6 +29,14 @@ bool MemoryFile::write(std::span<const std::uint8_t> data) noexcept {
     std::copy(data.begin(), data.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(start));
     position_ = end;
     return true;
+}
+
+void MemoryFile::reserve(std::size_t size) noexcept {
+    try {
+        bytes_.reserve(size);
+    } catch (const std::exception&) {
+        // Only a hint: without the room the file grows as it is written, or that write fails.
+    }
 }
 
 std::size_t MemoryFile::read(std::span<std::uint8_t> out) noexcept {

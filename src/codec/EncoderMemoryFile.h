@@ -18,6 +18,8 @@ public:
     // Reads at the cursor; returns how many bytes were copied.
     std::size_t read(std::span<std::uint8_t> out) noexcept;
 
+    // Room for a file of about this many bytes, so a large one is not copied as it grows.
+    void reserve(std::size_t size) noexcept;
     void seek(std::uint64_t position) noexcept { position_ = position; }
     std::uint64_t position() const noexcept { return position_; }
     std::uint64_t size() const noexcept { return bytes_.size(); }

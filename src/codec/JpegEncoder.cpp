@@ -2,6 +2,7 @@
 #include "Encoders.h"
 
 #include <array>
+#include <bit>
 #include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 #include <cstdlib>
@@ -44,7 +45,7 @@ struct FreeDeleter {
 
 // No object with a destructor lives in this frame: libjpeg leaves it by longjmp on errors.
 bool compress(jpeg_compress_struct& cinfo, JpegErrors& errors, const QImage& rgb,
-              JpegOutput& output) {
+              J_COLOR_SPACE space, JpegOutput& output) {
     if (setjmp(errors.jump)) {
         return false;
     }
@@ -54,8 +55,8 @@ bool compress(jpeg_compress_struct& cinfo, JpegErrors& errors, const QImage& rgb
 
     cinfo.image_width = static_cast<JDIMENSION>(rgb.width());
     cinfo.image_height = static_cast<JDIMENSION>(rgb.height());
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    cinfo.input_components = space == JCS_RGB ? 3 : 4;
+    cinfo.in_color_space = space;
     // The library's defaults (quality 75, 4:2:0, baseline Huffman) are the look wanted: the
     // damage should hit the same kind of file most cameras and tools produce.
     jpeg_set_defaults(&cinfo);
@@ -70,10 +71,21 @@ bool compress(jpeg_compress_struct& cinfo, JpegErrors& errors, const QImage& rgb
     return true;
 }
 
+// libjpeg-turbo reads Qt's 32-bit pixels (B,G,R,X in memory on a little-endian machine) as they
+// are; anything else goes through an R,G,B copy.
+J_COLOR_SPACE inputSpaceOf(const QImage& image) {
+    if (std::endian::native == std::endian::little &&
+        (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32)) {
+        return JCS_EXT_BGRX;
+    }
+    return JCS_RGB;
+}
+
 } // namespace
 
 EncodeResult encodeJpeg(const QImage& image) {
-    const QImage rgb = toRgb8(image, AlphaPolicy::Drop);
+    const J_COLOR_SPACE space = inputSpaceOf(image);
+    const QImage rgb = space == JCS_RGB ? toRgb8(image, AlphaPolicy::Drop) : image;
 
     JpegErrors errors;
     jpeg_compress_struct cinfo{};
@@ -83,7 +95,7 @@ EncodeResult encodeJpeg(const QImage& image) {
     cinfo.client_data = &errors;
 
     JpegOutput output;
-    const bool ok = compress(cinfo, errors, rgb, output);
+    const bool ok = compress(cinfo, errors, rgb, space, output);
     if (!ok && output.destinationReady) {
         // After a failure the caller's pointer may still name a buffer the destination has
         // since replaced; terminating the destination points it at the live one to free.

@@ -2,10 +2,12 @@
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <tiffio.h>
+#include <vector>
 
 namespace zerbrak::encoders {
 
@@ -79,10 +81,10 @@ struct TiffClose {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 
-bool writeFields(TIFF* tiff, const QImage& rgb) {
-    const auto samples = static_cast<std::uint16_t>(channelCount(rgb));
-    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(rgb.width())) &&
-              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(rgb.height())) &&
+bool writeFields(TIFF* tiff, const QSize& size, bool alpha) {
+    const auto samples = static_cast<std::uint16_t>(alpha ? 4 : 3);
+    bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(size.width())) &&
+              TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(size.height())) &&
               TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
               TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples) &&
               TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
@@ -90,7 +92,7 @@ bool writeFields(TIFF* tiff, const QImage& rgb) {
               // Uncompressed so a damaged byte shows as one wrong sample, not a ruined strip.
               TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
               TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    if (ok && hasAlpha(rgb)) {
+    if (ok && alpha) {
         const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         ok = TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
@@ -98,11 +100,34 @@ bool writeFields(TIFF* tiff, const QImage& rgb) {
     return ok && TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
 }
 
+// Qt's 32-bit pixels lie in memory as B,G,R,A on a little-endian machine. Reordering them a row at
+// a time spares a converted copy of the whole picture, which on a large one costs more than the
+// rest of the encode.
+bool storedAsBgra(const QImage& image) {
+    return std::endian::native == std::endian::little &&
+           (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32);
+}
+
+void bgraToRgb(const uchar* source, int width, bool alpha, std::uint8_t* target) {
+    for (int x = 0; x < width; ++x, source += 4) {
+        *target++ = source[2];
+        *target++ = source[1];
+        *target++ = source[0];
+        if (alpha) {
+            *target++ = source[3];
+        }
+    }
+}
+
 } // namespace
 
 EncodeResult encodeTiff(const QImage& image) {
+    const bool bgra = storedAsBgra(image);
     // Scan lines are handed over non-const, so work on our own copy.
-    QImage rgb = toRgb8(image, AlphaPolicy::KeepIfPresent);
+    QImage rgb = bgra ? QImage() : toRgb8(image, AlphaPolicy::KeepIfPresent);
+    const bool alpha = bgra ? image.format() == QImage::Format_ARGB32 : hasAlpha(rgb);
+    std::vector<std::uint8_t> row(bgra ? static_cast<std::size_t>(image.width()) * (alpha ? 4U : 3U)
+                                       : 0U);
 
     QString message;
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
@@ -113,6 +138,10 @@ EncodeResult encodeTiff(const QImage& image) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), tiffWarning, nullptr);
 
     MemoryFile file;
+    // The samples as they are, plus a few KiB of header, directory and strip tables.
+    file.reserve(static_cast<std::size_t>(image.width()) *
+                     static_cast<std::size_t>(image.height()) * (alpha ? 4U : 3U) +
+                 64U * 1024U);
     std::unique_ptr<TIFF, TiffClose> tiff(
         TIFFClientOpenExt("memory", "w", &file, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize,
                           tiffMap, tiffUnmap, options.get()));
@@ -120,9 +149,13 @@ EncodeResult encodeTiff(const QImage& image) {
         return encodeFailure(message.isEmpty() ? QStringLiteral("TIFF: cannot open the writer")
                                                : message);
     }
-    bool ok = writeFields(tiff.get(), rgb);
-    for (int y = 0; ok && y < rgb.height(); ++y) {
-        ok = TIFFWriteScanline(tiff.get(), rgb.scanLine(y), static_cast<std::uint32_t>(y), 0) == 1;
+    bool ok = writeFields(tiff.get(), image.size(), alpha);
+    for (int y = 0; ok && y < image.height(); ++y) {
+        if (bgra) {
+            bgraToRgb(image.constScanLine(y), image.width(), alpha, row.data());
+        }
+        void* samples = bgra ? static_cast<void*>(row.data()) : rgb.scanLine(y);
+        ok = TIFFWriteScanline(tiff.get(), samples, static_cast<std::uint32_t>(y), 0) == 1;
     }
     // Closing writes the directory; its errors land in message like the others.
     tiff.reset();
