@@ -22,6 +22,12 @@ struct ContentHash {
 
 ContentHash contentHash(std::span<const std::uint8_t> bytes);
 
+struct InputFile;
+
+// The hash of the whole of `file`, read a piece at a time from its start without moving its
+// read position: no copy of a large file in memory. Nothing when a read fails.
+std::optional<ContentHash> contentHash(const InputFile& file);
+
 // The last re-encode, by the content of its input and its target. Decoders and encoders are
 // deterministic, so the same bytes into the same target always give the same picture and the
 // same scratch bytes: a series whose passes re-encode the scratch file they last wrote settles
@@ -37,6 +43,7 @@ public:
 
     // Off: every re-encode runs in full (for comparison).
     void setEnabled(bool enabled);
+    bool enabled() const { return enabled_; }
 
     std::optional<Recalled> recall(const ContentHash& input, FixedTarget target) const;
     void remember(const ContentHash& input, FixedTarget target, const QImage& picture,

@@ -19,14 +19,35 @@ QString sentence(const QString& text) {
 
 // The scratch file still holds what a remembered re-encode wrote: nothing else (another
 // instance, the command-line tool, the user) has replaced it since. When the input is the
-// scratch file itself, its bytes were just read.
+// scratch file itself, its bytes were just hashed.
 bool scratchHolds(const QString& scratch, const ContentHash& remembered, const QString& inputPath,
                   const ContentHash& inputHash) {
     if (inputPath == scratch) {
         return inputHash == remembered;
     }
-    const FileBytes held = readFileBytes(scratch);
-    return held.ok() && contentHash(held.bytes) == remembered;
+    const InputFile held = openInputFile(scratch);
+    return held.ok() && contentHash(held) == remembered;
+}
+
+// Shows the remembered picture when these input bytes were re-encoded into `target` before and
+// the scratch file still holds the result; false when the re-encode has to run. The input is
+// hashed a piece at a time, so a remembered re-encode never holds the input whole.
+bool showRemembered(TranscodeMemo& memo, Desktop& desktop, const InputFile& input,
+                    const QString& inputPath, FixedTarget target, const QString& scratch) {
+    if (!memo.enabled()) {
+        return false;
+    }
+    const std::optional<ContentHash> inputHash = contentHash(input);
+    if (!inputHash) {
+        return false;
+    }
+    const std::optional<TranscodeMemo::Recalled> recalled = memo.recall(*inputHash, target);
+    if (!recalled || !scratchHolds(scratch, recalled->scratch, inputPath, *inputHash)) {
+        return false;
+    }
+    memo.countSkipped();
+    desktop.showImage(recalled->picture);
+    return true;
 }
 
 } // namespace
@@ -56,18 +77,17 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
     if (!folder.usable()) {
         return cannot(folder.error, false);
     }
-    // Read as every pass reads its input: a named pipe or a device is refused, not waited on.
-    const FileBytes input = readFileBytes(inputPath);
-    if (!input.ok()) {
-        return {input.error, true};
+    // Opened as every pass opens its input: a named pipe or a device is refused, not waited on.
+    const InputFile opened = openInputFile(inputPath);
+    if (!opened.ok()) {
+        return {opened.error, true};
     }
     const QString scratch = folder.filePath(QString::fromUtf8(row.scratchName));
-    const ContentHash inputHash = contentHash(input.bytes);
-    if (const auto recalled = session.transcodeMemo.recall(inputHash, *target);
-        recalled && scratchHolds(scratch, recalled->scratch, inputPath, inputHash)) {
-        session.transcodeMemo.countSkipped();
-        desktop.showImage(recalled->picture);
-    } else {
+    if (!showRemembered(session.transcodeMemo, desktop, opened, inputPath, *target, scratch)) {
+        const FileBytes input = readRemaining(opened, inputPath);
+        if (!input.ok()) {
+            return {input.error, true};
+        }
         const DecodeResult decoded = decodeImageBytes(input.bytes);
         desktop.showImage(decoded.image);
         if (!decoded.isValid()) {
@@ -85,7 +105,7 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
                 QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error),
                 false);
         }
-        session.transcodeMemo.remember(inputHash, *target, decoded.image,
+        session.transcodeMemo.remember(contentHash(input.bytes), *target, decoded.image,
                                        contentHash(encoded.bytes));
     }
     outName = transcodedOutputName(session.trans_endFormat, outName);
