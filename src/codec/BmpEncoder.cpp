@@ -1,3 +1,4 @@
+#include "EncoderMemoryFile.h"
 #include "EncoderPixels.h"
 #include "Encoders.h"
 
@@ -58,7 +59,7 @@ EncodeResult encodeBmp(const QImage& image) {
 
     EncodeResult result;
     auto& out = result.bytes;
-    out.reserve(static_cast<std::size_t>(fileSize));
+    reserveOutput(out, static_cast<std::size_t>(fileSize));
     LittleEndianWriter le(out);
 
     out.push_back('B');

@@ -4,8 +4,21 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <sys/mman.h>
 
 namespace zerbrak::encoders {
+
+void reserveOutput(std::vector<std::uint8_t>& bytes, std::size_t size) {
+    bytes.reserve(size);
+    constexpr std::uintptr_t hugePage = std::uintptr_t{2} << 20U;
+    const auto begin = reinterpret_cast<std::uintptr_t>(bytes.data());
+    const std::uintptr_t first = (begin + hugePage - 1) & ~(hugePage - 1);
+    const std::uintptr_t last = (begin + bytes.capacity()) & ~(hugePage - 1);
+    if (last > first) {
+        // Only advice: where huge pages are off or short, the buffer fills a page at a time.
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+}
 
 bool MemoryFile::write(std::span<const std::uint8_t> data) noexcept {
     if (position_ > std::numeric_limits<std::size_t>::max() - data.size()) {
@@ -33,7 +46,7 @@ bool MemoryFile::write(std::span<const std::uint8_t> data) noexcept {
 
 void MemoryFile::reserve(std::size_t size) noexcept {
     try {
-        bytes_.reserve(size);
+        reserveOutput(bytes_, size);
     } catch (const std::exception&) {
         // Only a hint: without the room the file grows as it is written, or that write fails.
     }

@@ -8,6 +8,12 @@
 
 namespace zerbrak::encoders {
 
+// Room in `bytes` for about `size` bytes, so a large file is not copied as it grows. Where the
+// room is large, it is asked of the system in huge pages: writing a fresh 36 MB buffer a page
+// at a time costs more in page faults than an uncompressed encode costs in all. Throws
+// std::bad_alloc as reserve() does.
+void reserveOutput(std::vector<std::uint8_t>& bytes, std::size_t size);
+
 // A growable in-memory file with a cursor, for libraries that write through callbacks and
 // seek back to patch lengths and offsets. Nothing here throws, so the callbacks can hand
 // failures back to C code as return values.

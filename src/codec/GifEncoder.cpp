@@ -1,3 +1,4 @@
+#include "EncoderMemoryFile.h"
 #include "Encoders.h"
 #include "GifEncoderPalette.h"
 
@@ -83,7 +84,7 @@ EncodeResult encodeGif(const QImage& image) {
     EncodeResult result;
     // Room for one byte a pixel, more than the codes of a detailed picture take: the file is
     // not copied as it grows.
-    result.bytes.reserve(picture.indices.size());
+    reserveOutput(result.bytes, picture.indices.size());
     int openError = 0;
     std::unique_ptr<GifFileType, GifClose> gif(EGifOpen(&result.bytes, gifWrite, &openError));
     if (!gif) {
