@@ -17,14 +17,20 @@ ImageFormat sniffFormat(std::span<const std::uint8_t> bytes);
 // A damaged header can declare any size at all; these bound what a decode may allocate.
 struct DecodeLimits {
     // Largest width * height * 4 accepted; larger declarations are refused before allocating.
-    std::uint64_t maxPixelBytes = 256ULL << 20;
+    // 128 Mi pixels: a 100-megapixel camera picture (12000 x 8000) passes with room to spare.
+    std::uint64_t maxPixelBytes = 512ULL << 20;
+    // Largest file read at all. Twice the pixel limit holds any picture within it, stored
+    // uncompressed at 16 bits a sample with alpha; a larger file could only be refused later.
+    std::uint64_t maxFileBytes = 1ULL << 30;
 };
 
 // Decodes leniently: what the format's reader could make of the bytes comes back, with
 // `partial` set when it had to stop early or skip damage. Unknown formats go through Qt.
+// Running out of memory is an undecodable result, never an exception.
 DecodeResult decodeImageBytes(std::span<const std::uint8_t> bytes, const DecodeLimits& limits = {});
 
-// Reads the file at `path` and decodes its bytes as decodeImageBytes does.
+// Reads the file at `path` and decodes its bytes as decodeImageBytes does. Only regular
+// files no larger than the limits allow are read: a device or pipe could feed bytes forever.
 DecodeResult decodeImageFile(const QString& path, const DecodeLimits& limits = {});
 
 } // namespace zerbrak

@@ -5,9 +5,11 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
 #include <limits>
+#include <new>
 
 namespace zerbrak {
 
@@ -46,7 +48,9 @@ DecodeResult decodeWithQt(std::span<const std::uint8_t> bytes, const DecodeLimit
 
 } // namespace decoding
 
-DecodeResult decodeImageBytes(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+namespace {
+
+DecodeResult decodeSniffed(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
     using namespace decoding;
     switch (sniffFormat(bytes)) {
     case ImageFormat::Png:
@@ -70,12 +74,44 @@ DecodeResult decodeImageBytes(std::span<const std::uint8_t> bytes, const DecodeL
     return decodeWithQt(bytes, limits);
 }
 
+DecodeResult outOfMemory() {
+    return decoding::invalidResult(QStringLiteral("out of memory"));
+}
+
+} // namespace
+
+DecodeResult decodeImageBytes(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    // The C libraries below call back into our code, and a declared size can still ask for
+    // more than there is: a failed allocation ends this one decode, not the program.
+    try {
+        return decodeSniffed(bytes, limits);
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
+}
+
 DecodeResult decodeImageFile(const QString& path, const DecodeLimits& limits) {
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        return decoding::invalidResult(QStringLiteral("Not a regular file."));
+    }
+    if (static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0)) > limits.maxFileBytes) {
+        return decoding::invalidResult(
+            QStringLiteral("The file is %1 MiB, larger than any picture this program will decode "
+                           "(%2 MiB).")
+                .arg(info.size() >> 20)
+                .arg(limits.maxFileBytes >> 20));
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return decoding::invalidResult(file.errorString());
     }
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    try {
+        bytes = file.readAll();
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
     return decodeImageBytes({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                              static_cast<std::size_t>(bytes.size())},
                             limits);

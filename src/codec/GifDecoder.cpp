@@ -103,9 +103,28 @@ std::vector<int> storedRowOrder(int height, bool interlaced) {
     return order;
 }
 
-// Decodes the frame described by gif.Image into the canvas; returns how many rows came
-// through before an error, filling what is missing.
-int decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex, int& error) {
+struct FrameOutcome {
+    int rowsDone = 0;
+    // Every row that lands on the screen came through; the rest of the frame lies off it.
+    bool screenDone = false;
+    // The frame would cost more to decode than a picture at the pixel limit.
+    bool tooCostly = false;
+};
+
+// Rows of the frame that land on the screen.
+int rowsOnScreen(const GifImageDesc& frame, const QImage& canvas) {
+    const std::int64_t first = std::max<std::int64_t>(frame.Top, 0);
+    const std::int64_t end =
+        std::min<std::int64_t>(std::int64_t{frame.Top} + frame.Height, canvas.height());
+    return static_cast<int>(std::max<std::int64_t>(end - first, 0));
+}
+
+// Decodes the frame described by gif.Image into the canvas, filling what is missing. LZW
+// data can only be read in order, so a frame far larger than the screen stops as soon as
+// its last on-screen row is in, and its decoding work is held to what a picture at the
+// pixel limit would cost.
+FrameOutcome decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex,
+                         std::uint64_t maxPixels, int& error) {
     const GifImageDesc& frame = gif.Image;
     const auto palette = paletteFor(gif, transparentIndex);
     const int width = frame.Width;
@@ -113,8 +132,20 @@ int decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex, int& err
     std::vector<GifPixelType> line(static_cast<std::size_t>(std::max(width, 1)));
     std::vector<bool> done(static_cast<std::size_t>(std::max(height, 0)), false);
     const auto order = storedRowOrder(height, frame.Interlace);
-    int rowsDone = 0;
+    FrameOutcome outcome;
+    int& rowsDone = outcome.rowsDone;
+    int onScreenLeft = rowsOnScreen(frame, canvas);
+    std::uint64_t pixelsLeft = maxPixels;
     for (const int y : order) {
+        if (onScreenLeft == 0) {
+            outcome.screenDone = true;
+            break;
+        }
+        if (pixelsLeft < static_cast<std::uint64_t>(width)) {
+            outcome.tooCostly = true;
+            break;
+        }
+        pixelsLeft -= static_cast<std::uint64_t>(width);
         if (DGifGetLine(&gif, line.data(), width) == GIF_ERROR) {
             error = gif.Error;
             break;
@@ -125,6 +156,7 @@ int decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex, int& err
         if (canvasY < 0 || canvasY >= canvas.height()) {
             continue;
         }
+        --onScreenLeft;
         auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(canvasY));
         const int firstX = std::max(0, -frame.Left);
         const int endX = std::min(width, canvas.width() - frame.Left);
@@ -132,8 +164,9 @@ int decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex, int& err
             out[frame.Left + x] = palette[line[static_cast<std::size_t>(x)]];
         }
     }
-    if (rowsDone == height || rowsDone == 0) {
-        return rowsDone;
+    if (rowsDone == height || rowsDone == 0 || outcome.screenDone) {
+        outcome.screenDone = outcome.screenDone || rowsDone == height;
+        return outcome;
     }
     // An interlaced frame cut short still has rows spread over its whole height; each one
     // stands in for the rows below it until the next one that arrived, as GIF viewers
@@ -158,7 +191,7 @@ int decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex, int& err
             std::fill(out + firstX, out + endX, kMissingPixel);
         }
     }
-    return rowsDone;
+    return outcome;
 }
 
 } // namespace
@@ -228,14 +261,28 @@ DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& 
     canvas.fill(backgroundOf(*gif, alpha));
 
     int frameError = 0;
-    const int rowsDone = decodeFrame(*gif, canvas, transparentIndex, frameError);
-    if (rowsDone == 0) {
-        return invalidResult(gifMessage(frameError));
+    const FrameOutcome outcome =
+        decodeFrame(*gif, canvas, transparentIndex, limits.maxPixelBytes / 4, frameError);
+    if (outcome.rowsDone == 0 && !outcome.screenDone) {
+        return invalidResult(outcome.tooCostly
+                                 ? QStringLiteral("The GIF frame is too large to decode.")
+                                 : gifMessage(frameError));
     }
     DecodeResult result;
-    if (rowsDone < frame.Height) {
+    if (outcome.tooCostly) {
+        result.partial = true;
+        result.message = QStringLiteral(
+            "The GIF frame is too large to decode whole; it was decoded as far as the pixel "
+            "limit allows.");
+    } else if (!outcome.screenDone) {
         result.partial = true;
         result.message = gifMessage(frameError);
+    } else if (outcome.rowsDone == 0) {
+        result.partial = true;
+        result.message = QStringLiteral("The GIF frame lies wholly off the screen.");
+    } else if (outcome.rowsDone < frame.Height) {
+        result.message = QStringLiteral(
+            "The GIF frame reaches past the screen; only the part on the screen was decoded.");
     }
     result.image = std::move(canvas);
     return result;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <openjpeg.h>
+#include <optional>
 #include <vector>
 
 namespace zerbrak::decoding {
@@ -78,8 +79,9 @@ public:
         max_ = (std::int64_t{1} << precision) - 1;
         dx_ = std::max<OPJ_UINT32>(comp.dx, 1);
         dy_ = std::max<OPJ_UINT32>(comp.dy, 1);
-        x0_ = image.x0;
-        y0_ = image.y0;
+        // A picture decoded at a lower resolution starts on its own, coarser grid.
+        x0_ = reduced(image.x0, comp.factor);
+        y0_ = reduced(image.y0, comp.factor);
     }
 
     bool present() const { return comp_.data != nullptr && comp_.w > 0 && comp_.h > 0; }
@@ -94,6 +96,12 @@ public:
         const std::int64_t value = std::clamp<std::int64_t>(
             std::int64_t{comp_.data[cy * comp_.w + cx]} + offset_, 0, max_);
         return static_cast<int>(value * 255 / max_);
+    }
+
+    static OPJ_UINT32 reduced(OPJ_UINT32 value, OPJ_UINT32 factor) {
+        const OPJ_UINT32 shift = std::min<OPJ_UINT32>(factor, 31);
+        return static_cast<OPJ_UINT32>(((std::uint64_t{value} + (std::uint64_t{1} << shift) - 1)) >>
+                                       shift);
     }
 
 private:
@@ -163,6 +171,134 @@ bool anyComponentData(const opj_image_t& image) {
     return false;
 }
 
+// Where the codestream starts: its SOC marker followed by SIZ.
+std::size_t codestreamStart(std::span<const std::uint8_t> bytes) {
+    constexpr std::array<std::uint8_t, 4> socSiz{0xFF, 0x4F, 0xFF, 0x51};
+    const auto found = std::search(bytes.begin(), bytes.end(), socSiz.begin(), socSiz.end());
+    return static_cast<std::size_t>(found - bytes.begin());
+}
+
+// What a codestream's main header declares, read by us before the library sees it: a
+// header declaring tens of thousands of tiles costs the library hundreds of megabytes
+// before a single pixel is decoded.
+struct Declared {
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    std::uint64_t tiles = 0;
+    std::uint32_t components = 0;
+    std::uint32_t layers = 0;
+    std::uint32_t levels = 0;
+    std::size_t layersAt = 0; // where the main coding style's layer count lies; 0: none
+};
+
+std::uint32_t bigEndian(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t size) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        value = (value << 8) | bytes[at + i];
+    }
+    return value;
+}
+
+std::uint64_t tilesAlong(std::uint32_t end, std::uint32_t tileOrigin, std::uint32_t tileSize) {
+    return end > tileOrigin ? (std::uint64_t{end} - tileOrigin + tileSize - 1) / tileSize : 0;
+}
+
+// The codestream must start at `codestream`; nothing comes back when its main header is
+// too damaged to say, and the library is left to judge it.
+std::optional<Declared> readDeclared(std::span<const std::uint8_t> codestream) {
+    constexpr std::size_t sizLength = 4 + 38;
+    if (codestream.size() < sizLength || bigEndian(codestream, 0, 4) != 0xFF4FFF51u) {
+        return std::nullopt;
+    }
+    const std::uint32_t x1 = bigEndian(codestream, 8, 4);
+    const std::uint32_t y1 = bigEndian(codestream, 12, 4);
+    const std::uint32_t x0 = bigEndian(codestream, 16, 4);
+    const std::uint32_t y0 = bigEndian(codestream, 20, 4);
+    const std::uint32_t tileWidth = bigEndian(codestream, 24, 4);
+    const std::uint32_t tileHeight = bigEndian(codestream, 28, 4);
+    const std::uint32_t tileX0 = bigEndian(codestream, 32, 4);
+    const std::uint32_t tileY0 = bigEndian(codestream, 36, 4);
+    if (tileWidth == 0 || tileHeight == 0) {
+        return std::nullopt;
+    }
+    Declared declared;
+    declared.width = x1 > x0 ? x1 - x0 : 0;
+    declared.height = y1 > y0 ? y1 - y0 : 0;
+    declared.tiles = tilesAlong(x1, tileX0, tileWidth) * tilesAlong(y1, tileY0, tileHeight);
+    declared.components = bigEndian(codestream, 40, 2);
+    // The coding style follows SIZ among the main header's markers, before the first tile.
+    std::size_t at = 4 + bigEndian(codestream, 4, 2);
+    while (at + 4 <= codestream.size() && codestream[at] == 0xFF && codestream[at + 1] != 0x90) {
+        const std::uint32_t length = bigEndian(codestream, at + 2, 2);
+        if (codestream[at + 1] == 0x52 && length >= 12 && at + 2 + length <= codestream.size()) {
+            declared.layers = bigEndian(codestream, at + 6, 2);
+            declared.layersAt = at + 6;
+            declared.levels = codestream[at + 9];
+            break;
+        }
+        at += 2 + length;
+    }
+    return declared;
+}
+
+// Every tile needs a tile-part header of at least this many bytes (SOT and SOD).
+constexpr std::uint64_t kTilePartBytes = 14;
+// Tiles the library is always trusted with, however few bytes hold them.
+constexpr std::uint64_t kTilesTrusted = 4096;
+// The most pixels one byte of codestream is taken to hold. Even a picture of one flat colour
+// seldom does better; beyond it the picture is decoded at a lower resolution.
+constexpr std::uint64_t kPixelsPerByte = 4096;
+
+// How a codestream's declarations are held to what its bytes could carry.
+struct Bounds {
+    std::optional<QString> refusal;
+    OPJ_UINT32 reduce = 0;
+    OPJ_UINT32 layers = 0; // 0: all of them
+    QString note;
+};
+
+Bounds boundsFor(const Declared& declared, std::uint64_t bytes) {
+    Bounds bounds;
+    if (declared.tiles > kTilesTrusted && declared.tiles > bytes / kTilePartBytes) {
+        bounds.refusal =
+            QStringLiteral("The file declares %1 x %2 pixels in %3 tiles, far more than its %4 "
+                           "bytes could hold.")
+                .arg(declared.width)
+                .arg(declared.height)
+                .arg(declared.tiles)
+                .arg(bytes);
+        return bounds;
+    }
+    const std::uint64_t pixels = declared.width * declared.height;
+    const std::uint64_t plausible = std::max<std::uint64_t>(bytes, 1) * kPixelsPerByte;
+    while (bounds.reduce < declared.levels && (pixels >> (2 * bounds.reduce)) > plausible) {
+        ++bounds.reduce;
+    }
+    // Every packet takes at least a byte, and each layer has a packet per resolution of each
+    // component of each tile: a layer count past that is damage, and each surplus layer
+    // would still cost a walk over every packet.
+    const std::uint64_t packetsPerLayer = std::max<std::uint64_t>(declared.tiles, 1) *
+                                          std::max<std::uint32_t>(declared.components, 1) *
+                                          (std::uint64_t{declared.levels} + 1);
+    const std::uint64_t layersHeld = std::max<std::uint64_t>(bytes / packetsPerLayer, 1);
+    if (declared.layers > layersHeld) {
+        bounds.layers = static_cast<OPJ_UINT32>(layersHeld);
+    }
+    if (bounds.reduce > 0) {
+        bounds.note = QStringLiteral("Decoded at 1/%1 size: the file is too small for the %2 x "
+                                     "%3 pixels it declares.")
+                          .arg(1U << bounds.reduce)
+                          .arg(declared.width)
+                          .arg(declared.height);
+    } else if (bounds.layers > 0) {
+        bounds.note = QStringLiteral("Decoded %1 of the %2 quality layers declared: the file is "
+                                     "too small for the rest.")
+                          .arg(bounds.layers)
+                          .arg(declared.layers);
+    }
+    return bounds;
+}
+
 DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT format,
                       const DecodeLimits& limits) {
     auto messages = std::make_unique<Messages>();
@@ -182,8 +318,25 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     opj_set_error_handler(codec.get(), onError, messages.get());
     opj_set_warning_handler(codec.get(), onWarning, messages.get());
     opj_set_info_handler(codec.get(), onInfo, nullptr);
+    const std::size_t start = codestreamStart(bytes);
+    const auto declared = readDeclared(bytes.subspan(start));
+    const Bounds bounds = declared ? boundsFor(*declared, bytes.size()) : Bounds{};
+    if (bounds.refusal) {
+        return invalidResult(*bounds.refusal);
+    }
+    // The library walks every declared layer of every packet even when told to decode fewer,
+    // so an absurd count is also written down to the bound in a copy of the bytes.
+    std::vector<std::uint8_t> rewritten;
+    if (bounds.layers > 0 && declared->layersAt > 0) {
+        rewritten.assign(bytes.begin(), bytes.end());
+        rewritten[start + declared->layersAt] = static_cast<std::uint8_t>(bounds.layers >> 8);
+        rewritten[start + declared->layersAt + 1] = static_cast<std::uint8_t>(bounds.layers);
+        input.bytes = rewritten;
+    }
     opj_dparameters_t parameters{};
     opj_set_default_decoder_parameters(&parameters);
+    parameters.cp_reduce = bounds.reduce;
+    parameters.cp_layer = bounds.layers;
     if (opj_setup_decoder(codec.get(), &parameters) == OPJ_FALSE) {
         return invalidResult(libraryMessage(messages->error.data()));
     }
@@ -216,8 +369,10 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
         return invalidResult(libraryMessage(messages->error.data()));
     }
     const std::uint32_t count = image->numcomps;
+    const std::uint64_t scale = std::uint64_t{1} << bounds.reduce;
     QImage canvas =
-        makeCanvas(static_cast<int>(width), static_cast<int>(height), count == 2 || count == 4);
+        makeCanvas(static_cast<int>((width + scale - 1) / scale),
+                   static_cast<int>((height + scale - 1) / scale), count == 2 || count == 4);
     if (canvas.isNull()) {
         return invalidResult(QStringLiteral("Out of memory."));
     }
@@ -225,20 +380,15 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
 
     DecodeResult result;
     const bool complained = messages->error[0] != '\0' || messages->warning[0] != '\0';
-    result.partial = !decoded || complained;
-    if (result.partial) {
+    result.partial = !decoded || complained || !bounds.note.isEmpty();
+    if (!bounds.note.isEmpty()) {
+        result.message = bounds.note;
+    } else if (result.partial) {
         result.message = libraryMessage(messages->error[0] != '\0' ? messages->error.data()
                                                                    : messages->warning.data());
     }
     result.image = std::move(canvas);
     return result;
-}
-
-// Where the codestream starts: its SOC marker followed by SIZ.
-std::size_t codestreamStart(std::span<const std::uint8_t> bytes) {
-    constexpr std::array<std::uint8_t, 4> socSiz{0xFF, 0x4F, 0xFF, 0x51};
-    const auto found = std::search(bytes.begin(), bytes.end(), socSiz.begin(), socSiz.end());
-    return static_cast<std::size_t>(found - bytes.begin());
 }
 
 } // namespace

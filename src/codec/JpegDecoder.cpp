@@ -197,6 +197,34 @@ private:
     JpegState& state_;
 };
 
+// Coefficient buffers below this size are allocated whatever the file holds.
+constexpr std::uint64_t kCoefficientsTrusted = 64ULL << 20;
+
+// A multi-scan picture keeps every coefficient of the picture at once. Its first scan codes
+// each block in at least one bit, so a declaration with more blocks than the file has bits
+// cannot be the picture in it: the size fields were damaged, and honouring them would take
+// hundreds of megabytes for a picture of grey.
+std::optional<QString> refuseCoefficients(const JpegState& s) {
+    if (!s.buffered) {
+        return std::nullopt;
+    }
+    std::uint64_t blocks = 0;
+    for (int c = 0; c < s.cinfo.num_components; ++c) {
+        const jpeg_component_info& component = s.cinfo.comp_info[c];
+        blocks += std::uint64_t{component.width_in_blocks} * component.height_in_blocks;
+    }
+    const std::uint64_t coefficientBytes = blocks * DCTSIZE2 * sizeof(JCOEF);
+    if (coefficientBytes <= kCoefficientsTrusted || blocks / 8 <= s.size) {
+        return std::nullopt;
+    }
+    return QStringLiteral("The file declares a %1 x %2 progressive picture of %3 blocks, more than "
+                          "its %4 bytes could hold.")
+        .arg(s.cinfo.image_width)
+        .arg(s.cinfo.image_height)
+        .arg(blocks)
+        .arg(s.size);
+}
+
 DecodeResult decodeOnce(std::span<const std::uint8_t> bytes, const DecodeLimits& limits,
                         std::size_t& retryAt) {
     retryAt = 0;
@@ -204,8 +232,9 @@ DecodeResult decodeOnce(std::span<const std::uint8_t> bytes, const DecodeLimits&
     JpegState& s = *state;
     s.data = bytes.data();
     s.size = bytes.size();
-    // Coefficient buffers of a progressive picture need about as much as its pixels.
-    s.maxMemory = limits.maxPixelBytes * 2;
+    // Coefficient buffers of a progressive picture need about as much as its pixels; with
+    // no backing store, more than that fails as "Insufficient memory", a clean error.
+    s.maxMemory = limits.maxPixelBytes;
     s.cinfo.err = jpeg_std_error(&s.errors.pub);
     s.errors.pub.error_exit = onErrorExit;
     s.errors.pub.emit_message = onMessage;
@@ -216,6 +245,9 @@ DecodeResult decodeOnce(std::span<const std::uint8_t> bytes, const DecodeLimits&
         return invalidResult(libraryMessage(s.errors.error.data()));
     }
     if (auto refusal = refuseSize(s.cinfo.output_width, s.cinfo.output_height, limits)) {
+        return invalidResult(*refusal);
+    }
+    if (auto refusal = refuseCoefficients(s)) {
         return invalidResult(*refusal);
     }
     QImage canvas = makeCanvas(static_cast<int>(s.cinfo.output_width),
