@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <span>
 #include <sys/mman.h>
@@ -95,29 +96,99 @@ bool receive(Request& request, int& fd) {
     return static_cast<std::size_t>(received) == sizeof request;
 }
 
-// The picture in a memfd of its own, sized to it; -1 when there is no room for it.
-int pictureFile(const QImage& image) {
+// A memfd mapped for writing pictures into, kept from one picture to the next.
+class Arena {
+public:
+    // Empty when there is no memory for it.
+    explicit Arena(std::size_t size) : fd_(::memfd_create("zerbrak-picture", MFD_CLOEXEC)) {
+        if (fd_.get() < 0 || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0) {
+            return;
+        }
+        void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0);
+        if (address != MAP_FAILED) {
+            address_ = address;
+            size_ = size;
+        }
+    }
+    ~Arena() {
+        if (address_ != nullptr) {
+            ::munmap(address_, size_);
+        }
+    }
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    bool usable() const { return address_ != nullptr; }
+    std::size_t size() const { return size_; }
+    int fd() const { return fd_.get(); }
+    void fill(const QImage& image) const {
+        std::memcpy(address_, image.constBits(), static_cast<std::size_t>(image.sizeInBytes()));
+    }
+
+private:
+    Fd fd_;
+    void* address_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Arenas grow in steps, so that pictures of nearly one size share them.
+constexpr std::size_t arenaStep = std::size_t{4} << 20U;
+
+struct Arenas {
+    std::array<std::unique_ptr<Arena>, maxArenas> kept;
+    std::unique_ptr<Arena> oneOff; // the last picture too large to keep an arena for
+};
+
+// Puts the picture in a free arena large enough, or in one made for it; returns the arena's
+// number (-1: one of its own) and whether its memfd must go to the program. Null arena when
+// there is no memory for the picture.
+const Arena* place(const QImage& image, std::uint32_t freeArenas, Arenas& arenas, int& number,
+                   bool& fresh) {
     const auto size = static_cast<std::size_t>(image.sizeInBytes());
-    const int fd = ::memfd_create("zerbrak-picture", MFD_CLOEXEC);
-    if (fd < 0) {
-        return -1;
+    number = -1;
+    fresh = true;
+    if (size <= maxArenaBytes) {
+        int replace = -1;
+        for (int n = 0; n < maxArenas; ++n) {
+            if ((freeArenas & (1U << static_cast<unsigned>(n))) == 0) {
+                continue;
+            }
+            const auto& arena = arenas.kept[static_cast<std::size_t>(n)];
+            if (arena && arena->size() >= size) {
+                number = n;
+                fresh = false;
+                break;
+            }
+            if (replace < 0 || !arena) {
+                replace = n;
+            }
+        }
+        if (number < 0 && replace >= 0) {
+            auto& arena = arenas.kept[static_cast<std::size_t>(replace)];
+            arena.reset(); // its memory goes before the larger one is made
+            arena = std::make_unique<Arena>((size + arenaStep - 1) / arenaStep * arenaStep);
+            if (arena->usable()) {
+                number = replace;
+            } else {
+                arena.reset();
+            }
+        }
+        if (number >= 0) {
+            const Arena& arena = *arenas.kept[static_cast<std::size_t>(number)];
+            arena.fill(image);
+            return &arena;
+        }
     }
-    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
-        ::close(fd);
-        return -1;
+    arenas.oneOff.reset();
+    arenas.oneOff = std::make_unique<Arena>(size);
+    if (!arenas.oneOff->usable()) {
+        arenas.oneOff.reset();
+        return nullptr;
     }
-    // Populated at once: one pass that allocates the pages costs less than a fault a page.
-    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-    if (address == MAP_FAILED) {
-        ::close(fd);
-        return -1;
-    }
-    std::memcpy(address, image.constBits(), size);
-    ::munmap(address, size);
-    return fd;
+    arenas.oneOff->fill(image);
+    return arenas.oneOff.get();
 }
 
-void reply(const DecodeResult& result) {
+void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas) {
     QImage image = result.image;
     // A colour table would need a message of its own; these formats are rare from our readers.
     if (!image.colorTable().isEmpty()) {
@@ -125,10 +196,12 @@ void reply(const DecodeResult& result) {
                                                               : QImage::Format_RGB32);
     }
     QByteArray text = result.message.toUtf8().left(static_cast<qsizetype>(maxMessageBytes));
-    Fd picture(image.isNull() || image.width() <= 0 || image.height() <= 0 ? -1
-                                                                           : pictureFile(image));
     Reply header;
-    if (picture.get() >= 0) {
+    bool fresh = false;
+    const Arena* picture = image.isNull() || image.width() <= 0 || image.height() <= 0
+                               ? nullptr
+                               : place(image, freeArenas, arenas, header.arena, fresh);
+    if (picture != nullptr) {
         header.width = image.width();
         header.height = image.height();
         header.format = static_cast<std::int32_t>(image.format());
@@ -138,7 +211,7 @@ void reply(const DecodeResult& result) {
         text = QByteArrayLiteral("there is no memory for the picture");
     }
     header.messageBytes = static_cast<std::uint32_t>(text.size());
-    // The memfd holds the picture now; the decoded copy goes before the next request comes.
+    // The arena holds the picture now; the decoded copy goes before the next request comes.
     image = QImage();
 
     std::array<iovec, 2> data{iovec{&header, sizeof header},
@@ -147,14 +220,14 @@ void reply(const DecodeResult& result) {
     msghdr message{};
     message.msg_iov = data.data();
     message.msg_iovlen = data.size();
-    if (picture.get() >= 0) {
+    if (picture != nullptr && fresh) {
         message.msg_control = control.data();
         message.msg_controllen = control.size();
         cmsghdr* fdHeader = CMSG_FIRSTHDR(&message);
         fdHeader->cmsg_level = SOL_SOCKET;
         fdHeader->cmsg_type = SCM_RIGHTS;
         fdHeader->cmsg_len = CMSG_LEN(sizeof(int));
-        const int fd = picture.get();
+        const int fd = picture->fd();
         std::memcpy(CMSG_DATA(fdHeader), &fd, sizeof fd);
     }
     ssize_t sent = 0;
@@ -188,6 +261,7 @@ DecodeResult decode(const Request& request, int fd) {
 int main(int argc, char* argv[]) {
     // Qt's image readers find their plugins through the application object.
     const QCoreApplication application(argc, argv);
+    Arenas arenas;
     Request request;
     int fd = -1;
     while (receive(request, fd)) {
@@ -199,13 +273,13 @@ int main(int argc, char* argv[]) {
                 ::pause();
             }
         case RequestKind::Decode:
-            reply(decode(request, fd));
+            reply(decode(request, fd), request.freeArenas, arenas);
             break;
         default:
             if (fd >= 0) {
                 ::close(fd);
             }
-            reply({QImage(), false, QStringLiteral("unknown request")});
+            reply({QImage(), false, QStringLiteral("unknown request")}, 0, arenas);
             break;
         }
     }

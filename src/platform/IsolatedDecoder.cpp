@@ -7,6 +7,7 @@
 #include <QFile>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -59,47 +60,75 @@ DecodeResult failure(const QString& message) {
     return {QImage(), false, message};
 }
 
-// The shared mapping a picture's rows live in, let go of with the last QImage that uses it.
-struct PictureMapping {
-    void* address;
-    std::size_t size;
+} // namespace
+
+// An arena of the helper's, mapped here once and kept while the helper keeps it or a picture
+// still lives in it.
+struct IsolatedDecoder::Arena {
+    void* address = nullptr;
+    std::size_t size = 0;
+    std::atomic<bool> inUse{false}; // a picture lives in it: the helper must not fill it
+
+    Arena() = default;
+    ~Arena() {
+        if (address != nullptr) {
+            ::munmap(address, size);
+        }
+    }
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
 };
 
-void releaseMapping(void* info) {
-    const std::unique_ptr<PictureMapping> mapping(static_cast<PictureMapping*>(info));
-    ::munmap(mapping->address, mapping->size);
+namespace {
+
+// The last image on an arena has gone: the helper may fill it again.
+void releaseArena(void* info) {
+    const std::unique_ptr<std::shared_ptr<IsolatedDecoder::Arena>> held(
+        static_cast<std::shared_ptr<IsolatedDecoder::Arena>*>(info));
+    (*held)->inUse = false;
 }
 
-// The picture the helper left in `fd`, adopted without a copy; null when the reply does not
-// describe what the memfd holds.
-QImage adoptPicture(const Reply& reply, int fd) {
-    if (reply.width <= 0 || reply.height <= 0 || reply.bytesPerLine <= 0 || reply.format <= 0 ||
-        reply.format >= QImage::NImageFormats) {
+// Maps the memfd of a new arena; null when it cannot be.
+std::shared_ptr<IsolatedDecoder::Arena> mapArena(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || status.st_size <= 0) {
+        return nullptr;
+    }
+    const auto size = static_cast<std::size_t>(status.st_size);
+    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) {
+        return nullptr;
+    }
+    auto arena = std::make_shared<IsolatedDecoder::Arena>();
+    arena->address = address;
+    arena->size = size;
+    return arena;
+}
+
+// The picture the reply describes at the start of `arena`, without a copy; null when the
+// reply does not fit the arena.
+QImage adoptPicture(const Reply& reply, const std::shared_ptr<IsolatedDecoder::Arena>& arena) {
+    if (!arena || reply.width <= 0 || reply.height <= 0 || reply.bytesPerLine <= 0 ||
+        reply.format <= 0 || reply.format >= QImage::NImageFormats) {
         return {};
     }
     const auto format = static_cast<QImage::Format>(reply.format);
     const auto size =
         static_cast<std::size_t>(reply.bytesPerLine) * static_cast<std::size_t>(reply.height);
-    struct stat status {};
     const int depth = QImage::toPixelFormat(format).bitsPerPixel();
-    if (::fstat(fd, &status) != 0 || static_cast<std::size_t>(status.st_size) < size ||
-        static_cast<std::int64_t>(reply.bytesPerLine) * 8 <
-            static_cast<std::int64_t>(reply.width) * depth) {
+    if (arena->size < size || static_cast<std::int64_t>(reply.bytesPerLine) * 8 <
+                                  static_cast<std::int64_t>(reply.width) * depth) {
         return {};
     }
-    // Populated at once: one pass over the page tables costs less than a fault a page.
-    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-    if (address == MAP_FAILED) {
-        return {};
-    }
-    auto mapping = std::make_unique<PictureMapping>(PictureMapping{address, size});
-    QImage image(static_cast<uchar*>(address), reply.width, reply.height, reply.bytesPerLine,
-                 format, releaseMapping, mapping.get());
+    arena->inUse = true;
+    auto held = std::make_unique<std::shared_ptr<IsolatedDecoder::Arena>>(arena);
+    QImage image(static_cast<uchar*>(arena->address), reply.width, reply.height, reply.bytesPerLine,
+                 format, releaseArena, held.get());
     if (image.isNull()) {
-        releaseMapping(mapping.release());
+        releaseArena(held.release());
         return {};
     }
-    static_cast<void>(mapping.release()); // the image lets it go
+    static_cast<void>(held.release()); // the image lets it go
     return image;
 }
 
@@ -282,6 +311,11 @@ bool IsolatedDecoder::send(std::uint32_t kind, int fd, std::uint64_t size) const
     Request request;
     request.kind = static_cast<RequestKind>(kind);
     request.size = size;
+    for (std::size_t n = 0; n < arenas_.size(); ++n) {
+        if (!arenas_[n] || !arenas_[n]->inUse) {
+            request.freeArenas |= 1U << n;
+        }
+    }
     iovec data{&request, sizeof request};
     alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
     msghdr message{};
@@ -357,8 +391,17 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
             DecodeResult result;
             result.message =
                 QString::fromUtf8(buffer.data() + sizeof reply, static_cast<qsizetype>(textBytes));
+            std::shared_ptr<Arena> arena;
             if (picture.get() >= 0) {
-                result.image = adoptPicture(reply, picture.get());
+                arena = mapArena(picture.get());
+                if (reply.arena >= 0 && reply.arena < maxArenas) {
+                    arenas_[static_cast<std::size_t>(reply.arena)] = arena;
+                }
+            } else if (reply.arena >= 0 && reply.arena < maxArenas) {
+                arena = arenas_[static_cast<std::size_t>(reply.arena)];
+            }
+            if (reply.width > 0) {
+                result.image = adoptPicture(reply, arena);
                 result.partial = reply.partial != 0;
             }
             return result;
@@ -388,6 +431,8 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
 }
 
 void IsolatedDecoder::stopHelper() {
+    // The next helper starts without arenas; pictures in these keep them till they go.
+    arenas_ = {};
     if (socket_ >= 0) {
         ::close(socket_);
         socket_ = -1;

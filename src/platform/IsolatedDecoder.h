@@ -1,10 +1,13 @@
 #pragma once
 
 #include "ImageDecoder.h"
+#include "decoder/DecoderWire.h"
 
 #include <QString>
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sys/types.h>
@@ -60,6 +63,8 @@ public:
     // libexec/zerbrak beside its folder, or in the configured install; empty when nowhere.
     static QString helperLocation();
 
+    struct Arena;
+
 private:
     // The helper's answer, or nothing when there is no helper: decode in-process then.
     std::optional<DecodeResult> request(std::uint32_t kind, int fd, std::uint64_t size);
@@ -78,6 +83,8 @@ private:
     bool cancelled_ = false; // under pidMutex_
     int socket_ = -1;
     bool unavailable_ = false; // the helper could not be started: in-process from then on
+    // The helper's arenas by number, as it has handed them over.
+    std::array<std::shared_ptr<Arena>, decoderwire::maxArenas> arenas_;
 };
 
 } // namespace zerbrak
