@@ -11,11 +11,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <new>
 #include <span>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +63,7 @@ public:
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
     bool failed(std::size_t wanted) const { return wanted != 0 && address_ == nullptr; }
+    std::size_t size() const { return size_; }
     std::span<const std::uint8_t> bytes() const {
         return {static_cast<const std::uint8_t*>(address_), size_};
     }
@@ -239,17 +242,48 @@ void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas)
     }
 }
 
-DecodeResult decode(const Request& request, int fd) {
+// The program's input memfd stays mapped from one request to the next, as the arenas do: it
+// is the same memfd each time, rewritten, and a fresh mapping costs a fault a page.
+struct InputCache {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::unique_ptr<Mapping> mapping;
+};
+
+DecodeResult decode(const Request& request, int fd, InputCache& cache) {
     const Fd input(fd);
-    if (request.size > 0 && input.get() < 0) {
+    const auto size = static_cast<std::size_t>(request.size);
+    if (size > 0 && input.get() < 0) {
         return {QImage(), false, QStringLiteral("the bytes to decode did not arrive")};
     }
-    const Mapping bytes(input.get(), static_cast<std::size_t>(request.size));
-    if (bytes.failed(static_cast<std::size_t>(request.size))) {
-        return {QImage(), false, QString::fromLocal8Bit(std::strerror(errno))};
+    // Only a memfd has seals: a file on disk is mapped afresh, as it may change size.
+    struct stat status {};
+    const bool reusable = input.get() >= 0 && ::fcntl(input.get(), F_GET_SEALS) >= 0 &&
+                          ::fstat(input.get(), &status) == 0 &&
+                          static_cast<std::size_t>(status.st_size) >= size;
+    std::unique_ptr<Mapping> oneOff;
+    const Mapping* bytes = nullptr;
+    if (reusable) {
+        if (!cache.mapping || cache.device != status.st_dev || cache.inode != status.st_ino ||
+            cache.mapping->size() < size) {
+            cache.mapping.reset();
+            cache.mapping =
+                std::make_unique<Mapping>(input.get(), static_cast<std::size_t>(status.st_size));
+            cache.device = status.st_dev;
+            cache.inode = status.st_ino;
+        }
+        bytes = cache.mapping.get();
+    } else {
+        oneOff = std::make_unique<Mapping>(input.get(), size);
+        bytes = oneOff.get();
+    }
+    if (bytes->failed(size)) {
+        const int error = errno;
+        cache.mapping.reset();
+        return {QImage(), false, QString::fromLocal8Bit(std::strerror(error))};
     }
     try {
-        return decodeImageBytes(bytes.bytes());
+        return decodeImageBytes(bytes->bytes().first(size));
     } catch (const std::bad_alloc&) {
         // The memory limit, reached by a declared size our readers did not refuse.
         return {QImage(), false, QStringLiteral("decoding needs more memory than allowed")};
@@ -262,6 +296,7 @@ int main(int argc, char* argv[]) {
     // Qt's image readers find their plugins through the application object.
     const QCoreApplication application(argc, argv);
     Arenas arenas;
+    InputCache input;
     Request request;
     int fd = -1;
     while (receive(request, fd)) {
@@ -273,7 +308,7 @@ int main(int argc, char* argv[]) {
                 ::pause();
             }
         case RequestKind::Decode:
-            reply(decode(request, fd), request.freeArenas, arenas);
+            reply(decode(request, fd, input), request.freeArenas, arenas);
             break;
         default:
             if (fd >= 0) {

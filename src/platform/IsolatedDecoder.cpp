@@ -88,6 +88,8 @@ void releaseArena(void* info) {
     (*held)->inUse = false;
 }
 
+constexpr std::size_t pageBytes = 4096;
+
 // Maps the memfd of a new arena; null when it cannot be.
 std::shared_ptr<IsolatedDecoder::Arena> mapArena(int fd) {
     struct stat status {};
@@ -102,6 +104,12 @@ std::shared_ptr<IsolatedDecoder::Arena> mapArena(int fd) {
     auto arena = std::make_shared<IsolatedDecoder::Arena>();
     arena->address = address;
     arena->size = size;
+    // The first touch of each page is the costly one, mapped in advance or not: taken here, on
+    // the thread that decodes, rather than on the GUI thread that draws the picture.
+    const auto* bytes = static_cast<const volatile std::uint8_t*>(address);
+    for (std::size_t at = 0; at < size; at += pageBytes) {
+        static_cast<void>(bytes[at]);
+    }
     return arena;
 }
 
@@ -144,6 +152,9 @@ IsolatedDecoder::IsolatedDecoder(Options options) : options_(std::move(options))
 
 IsolatedDecoder::~IsolatedDecoder() {
     stopHelper();
+    if (inputFd_ >= 0) {
+        ::close(inputFd_);
+    }
 }
 
 QString IsolatedDecoder::helperLocation() {
@@ -178,25 +189,54 @@ void IsolatedDecoder::cancel() {
     }
 }
 
-DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
-    // The bytes travel in a memfd of their own: one copy into it, none through the socket.
-    const Fd input(::memfd_create("zerbrak-input", MFD_CLOEXEC));
-    bool written = input.get() >= 0;
-    for (std::size_t done = 0; written && done < bytes.size();) {
-        const ssize_t count = ::write(input.get(), bytes.data() + done, bytes.size() - done);
+namespace {
+
+// Writes `bytes` at the start of `fd`; false when they do not all fit.
+bool writeAtStart(int fd, std::span<const std::uint8_t> bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t count =
+            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
         if (count < 0 && errno == EINTR) {
             continue;
         }
-        written = count > 0;
-        done += written ? static_cast<std::size_t>(count) : 0;
+        if (count <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
     }
-    if (written) {
-        if (auto result = request(static_cast<std::uint32_t>(RequestKind::Decode), input.get(),
-                                  bytes.size())) {
-            return std::move(*result);
+    return true;
+}
+
+// Inputs up to this size go through the one kept memfd; larger ones each through their own,
+// so that the kept one holds little memory between decodes.
+constexpr std::size_t maxKeptInputBytes = std::size_t{64} << 20U;
+constexpr std::size_t inputStep = std::size_t{4} << 20U;
+
+} // namespace
+
+DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
+    std::optional<DecodeResult> result;
+    {
+        const std::lock_guard lock(requestMutex_);
+        // The bytes travel in a memfd: one copy into it, none through the socket. The same
+        // memfd serves request after request, as its pages are then already there.
+        const bool kept = bytes.size() <= maxKeptInputBytes;
+        if (kept && inputCapacity_ < bytes.size()) {
+            if (inputFd_ < 0) {
+                inputFd_ = ::memfd_create("zerbrak-input", MFD_CLOEXEC);
+            }
+            const std::size_t capacity = (bytes.size() + inputStep - 1) / inputStep * inputStep;
+            if (inputFd_ >= 0 && ::ftruncate(inputFd_, static_cast<off_t>(capacity)) == 0) {
+                inputCapacity_ = capacity;
+            }
+        }
+        const Fd oneOff(kept ? -1 : ::memfd_create("zerbrak-input", MFD_CLOEXEC));
+        const int fd = kept ? (inputCapacity_ >= bytes.size() ? inputFd_ : -1) : oneOff.get();
+        if (fd >= 0 && writeAtStart(fd, bytes)) {
+            result = request(static_cast<std::uint32_t>(RequestKind::Decode), fd, bytes.size());
         }
     }
-    return decodeImageBytes(bytes);
+    return result ? std::move(*result) : decodeImageBytes(bytes);
 }
 
 DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
@@ -205,6 +245,7 @@ DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
     const Fd input(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status {};
     if (input.get() >= 0 && ::fstat(input.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        const std::lock_guard lock(requestMutex_);
         if (auto result = request(static_cast<std::uint32_t>(RequestKind::Decode), input.get(),
                                   static_cast<std::uint64_t>(status.st_size))) {
             return std::move(*result);
@@ -214,6 +255,7 @@ DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
 }
 
 DecodeResult IsolatedDecoder::induce(Fault fault) {
+    const std::lock_guard lock(requestMutex_);
     const RequestKind kind = fault == Fault::Crash ? RequestKind::Crash : RequestKind::Stall;
     if (auto result = request(static_cast<std::uint32_t>(kind), -1, 0)) {
         return std::move(*result);
@@ -223,7 +265,6 @@ DecodeResult IsolatedDecoder::induce(Fault fault) {
 
 std::optional<DecodeResult> IsolatedDecoder::request(std::uint32_t kind, int fd,
                                                      std::uint64_t size) {
-    const std::lock_guard lock(requestMutex_);
     {
         // From here on a cancel kills the helper: also one that has not got the request yet.
         const std::lock_guard pidLock(pidMutex_);

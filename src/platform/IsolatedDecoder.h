@@ -66,7 +66,8 @@ public:
     struct Arena;
 
 private:
-    // The helper's answer, or nothing when there is no helper: decode in-process then.
+    // The helper's answer, or nothing when there is no helper: decode in-process then. Called
+    // with requestMutex_ held.
     std::optional<DecodeResult> request(std::uint32_t kind, int fd, std::uint64_t size);
     bool ensureHelper();
     bool send(std::uint32_t kind, int fd, std::uint64_t size) const;
@@ -83,6 +84,9 @@ private:
     bool cancelled_ = false; // under pidMutex_
     int socket_ = -1;
     bool unavailable_ = false; // the helper could not be started: in-process from then on
+    // The memfd the bytes to decode are written into, kept for the next request, and its size.
+    int inputFd_ = -1;
+    std::size_t inputCapacity_ = 0;
     // The helper's arenas by number, as it has handed them over.
     std::array<std::shared_ptr<Arena>, decoderwire::maxArenas> arenas_;
 };
