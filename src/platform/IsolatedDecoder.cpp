@@ -337,7 +337,10 @@ bool IsolatedDecoder::ensureHelper() {
     // reserve terabytes of shadow address space: their builds go without the memory limit.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     const rlimit memory{options_.memoryLimit, options_.memoryLimit};
-    ::prlimit(pid, RLIMIT_AS, &memory, nullptr);
+    if (::prlimit(pid, RLIMIT_AS, &memory, nullptr) != 0) {
+        logLine(QStringLiteral("the decoder runs without a memory limit (%1)")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
 #endif
     // A crash is a decode result, not a core dump for the system's crash collector.
     const rlimit noCore{0, 0};
