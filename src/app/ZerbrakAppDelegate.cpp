@@ -3,6 +3,7 @@
 #include "About.h"
 #include "CameraControls.h"
 #include "MainWindow.h"
+#include "RunProgress.h"
 #include "StatusLine.h"
 #include "codec/Decode.h"
 #include "core/TextValues.h"
@@ -10,6 +11,7 @@
 #include "glitch/FormatTable.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 #include "platform/Resources.h"
 #include "platform/ScratchFolder.h"
@@ -50,6 +52,10 @@ ZerbrakAppDelegate::ZerbrakAppDelegate(MainWindow& mainWindow, QObject* parent)
       bt_preserve(mainWindow.ui().bt_preserve), tf_numFrames(mainWindow.ui().tf_numFrames),
       outputCaptureView(mainWindow.ui().outputCaptureView),
       popupbutton(mainWindow.ui().popupbutton), desktop_(mainWindow, *imageView) {
+    session_.decoder = &decoder_;
+    // Cancel also ends a decode under way: a stalled reader would otherwise hold the run for
+    // the whole time limit.
+    connect(&desktop_.runProgress(), &RunProgress::canceled, this, [this] { decoder_.cancel(); });
     wireActions(mainWindow);
     Ui::MainWindow& ui = mainWindow.ui();
     runLockedActions_ = {ui.actionGlitch, ui.actionReseed, ui.actionOpen, ui.actionGlitchFolder,
@@ -69,6 +75,7 @@ ZerbrakAppDelegate::ZerbrakAppDelegate(MainWindow& mainWindow, QObject* parent)
 ZerbrakAppDelegate::~ZerbrakAppDelegate() {
     // The GUI thread is about to wait for the worker: nothing the worker asks of it may wait.
     desktop_.cancelRun();
+    decoder_.cancel();
     desktop_.shutDown();
 }
 
@@ -117,7 +124,7 @@ void ZerbrakAppDelegate::applicationDidFinishLaunching() {
     const QString startImage = startImagePath();
     startSession(session_, startImage, fieldNumber(tf_randomSeed),
                  QDateTime::currentSecsSinceEpoch());
-    desktop_.showImage(decodeImageFile(session_.inPath).image);
+    desktop_.showImage(decodeFile(&decoder_, session_.inPath).image);
     scratchDir_ = scratchFolder().path;
     refreshStatus();
     setUpCapture();
@@ -337,6 +344,7 @@ bool ZerbrakAppDelegate::eventFilter(QObject* watched, QEvent* event) {
         event->ignore();
         closeWhenRunEnds_ = true;
         desktop_.cancelRun();
+        decoder_.cancel();
         window->statusBar()->showMessage(
             QStringLiteral("Closing once the frame under way is written\u2026"));
         return true;

@@ -3,6 +3,7 @@
 #include "WidgetDesktop.h"
 #include "core/CorruptionModes.h"
 #include "glitch/Session.h"
+#include "platform/IsolatedDecoder.h"
 #include "runs/FolderBatch.h"
 #include "runs/FrameSeries.h"
 #include "runs/RunWorker.h"
@@ -119,6 +120,8 @@ private:
     // What the run that just ended made, in the status bar.
     void reportRun();
 
+    // Damaged data is decoded in its helper process; outlives the runs, which use it.
+    IsolatedDecoder decoder_;
     Session session_;
     // Declared before the worker, so that it outlives the run the worker waits for.
     WidgetDesktop desktop_;

@@ -1,6 +1,7 @@
 #include "CliDesktop.h"
 #include "CliOptions.h"
 #include "Commands.h"
+#include "platform/IsolatedDecoder.h"
 #include "platform/Log.h"
 #include "runs/FolderBatch.h"
 
@@ -59,7 +60,9 @@ int runBatch(const QStringList& arguments) {
     }
     const GlitchParams params = readPassOptions(parser);
 
+    IsolatedDecoder decoder;
     Session session;
+    session.decoder = &decoder;
     // Empty, as after opening a file without an extension: the first entry's extension is
     // taken and then kept for the whole batch.
     session.endFormat = parser.value(QStringLiteral("format"));

@@ -1,6 +1,6 @@
 #include "CliOptions.h"
 #include "Commands.h"
-#include "codec/Decode.h"
+#include "platform/IsolatedDecoder.h"
 
 #include <cstdio>
 
@@ -22,9 +22,10 @@ int runCheck(const QStringList& arguments) {
     if (files.isEmpty()) {
         throw UsageError{QStringLiteral("check needs at least one FILE")};
     }
+    IsolatedDecoder decoder;
     bool allDecoded = true;
     for (const QString& file : files) {
-        const DecodeResult result = decodeImageFile(file);
+        const DecodeResult result = decoder.decodeFile(file);
         QString verdict;
         if (result.isValid()) {
             verdict = QStringLiteral("%1 %2x%3")

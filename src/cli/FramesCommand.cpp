@@ -1,6 +1,7 @@
 #include "CliDesktop.h"
 #include "CliOptions.h"
 #include "Commands.h"
+#include "platform/IsolatedDecoder.h"
 #include "platform/PathExtension.h"
 #include "platform/Resources.h"
 #include "runs/FrameSeries.h"
@@ -47,7 +48,9 @@ int runFrames(const QStringList& arguments) {
     const auto frameCount = static_cast<std::int32_t>(
         integerOption(parser, QStringLiteral("count"), 1, 1, maxFrameCount));
 
+    IsolatedDecoder decoder;
     Session session;
+    session.decoder = &decoder;
     const QString startImage = startImagePath();
     startSession(session, startImage, readSeed(parser), QDateTime::currentSecsSinceEpoch());
     if (!inputs.isEmpty()) {

@@ -2,6 +2,7 @@
 #include "CliOptions.h"
 #include "Commands.h"
 #include "glitch/GlitchPass.h"
+#include "platform/IsolatedDecoder.h"
 #include "platform/PathExtension.h"
 
 #include <QFile>
@@ -54,7 +55,9 @@ int runPass(const QStringList& arguments) {
     }
     const GlitchParams params = readPassOptions(parser);
 
+    IsolatedDecoder decoder;
     Session session;
+    session.decoder = &decoder;
     session.inPath = files[0];
     session.endFormat = parser.isSet(QStringLiteral("format"))
                             ? parser.value(QStringLiteral("format"))

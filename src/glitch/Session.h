@@ -9,6 +9,8 @@
 
 namespace zerbrak {
 
+class ImageDecoder;
+
 // The state every action shares, alive for the whole program. Touched by one thread at a time: the
 // GUI thread, or the run worker while a run is under way.
 struct Session {
@@ -19,6 +21,7 @@ struct Session {
     std::int32_t tmr = 0;                        // frame number within a series
     RandomSource random;                         // the corruption modes' only random source
     TranscodeMemo transcodeMemo;                 // the last re-encode, reused for the same bytes
+    ImageDecoder* decoder = nullptr; // decodes damaged data; null: in-process (the tests)
 };
 
 // Start-up values: the start image as input in the edition's format, no transcode, the random

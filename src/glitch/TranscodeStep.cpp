@@ -6,6 +6,7 @@
 #include "codec/Encode.h"
 #include "platform/Desktop.h"
 #include "platform/FileBytes.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 #include "platform/ScratchFolder.h"
 
@@ -88,7 +89,7 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
         if (!input.ok()) {
             return {input.error, true};
         }
-        const DecodeResult decoded = decodeImageBytes(input.bytes);
+        const DecodeResult decoded = decodeBytes(session.decoder, input.bytes);
         desktop.showImage(decoded.image);
         if (!decoded.isValid()) {
             return cannot(QStringLiteral("it does not decode as a picture"), true);

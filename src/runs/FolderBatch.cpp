@@ -6,6 +6,7 @@
 #include "glitch/TranscodeStep.h"
 #include "platform/Desktop.h"
 #include "platform/FileBytes.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 #include "platform/PathExtension.h"
 
@@ -83,9 +84,9 @@ QString freeDestination(const Session& session, const QString& outDir, const QSt
 
 // The entry as the view shows it, or no picture. Read as a pass reads, so that a named pipe
 // is refused rather than waited on.
-QImage sourcePicture(const QString& path) {
+QImage sourcePicture(ImageDecoder* decoder, const QString& path) {
     const FileBytes source = readFileBytes(path);
-    return source.ok() ? decodeImageBytes(source.bytes).image : QImage();
+    return source.ok() ? decodeBytes(decoder, source.bytes).image : QImage();
 }
 
 } // namespace
@@ -127,7 +128,7 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
         if (session.endFormat.isEmpty()) {
             session.endFormat = pathExtension(destination);
         }
-        desktop.showImage(sourcePicture(session.inPath));
+        desktop.showImage(sourcePicture(session.decoder, session.inPath));
 
         const PassResult pass =
             runGlitchPass(session, params, entryDesktop, session.inPath, destination);

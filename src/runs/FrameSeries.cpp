@@ -5,6 +5,7 @@
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeStep.h"
 #include "platform/Desktop.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 
 #include <QFileInfo>
@@ -69,8 +70,8 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             break;
         }
         written.insert(pass.path, session.tmr);
-        if (const DecodeResult frame =
-                pass.bytes ? decodeImageBytes(*pass.bytes) : decodeImageFile(pass.path);
+        if (const DecodeResult frame = pass.bytes ? decodeBytes(session.decoder, *pass.bytes)
+                                                  : decodeFile(session.decoder, pass.path);
             frame.isValid()) {
             desktop.showImage(frame.image);
             desktop.frameKept(pass.path);

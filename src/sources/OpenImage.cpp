@@ -2,6 +2,7 @@
 
 #include "codec/Decode.h"
 #include "platform/Desktop.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 #include "platform/PathExtension.h"
 
@@ -13,7 +14,7 @@ void openImage(Session& session, const QString& path, Desktop& desktop, bool log
     if (logFormat) {
         logLine(QStringLiteral("endFormat: ") + session.endFormat);
     }
-    desktop.showImage(decodeImageFile(session.inPath).image);
+    desktop.showImage(decodeFile(session.decoder, session.inPath).image);
 }
 
 } // namespace zerbrak

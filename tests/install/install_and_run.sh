@@ -18,7 +18,7 @@ fail() {
     fail "cmake --install"
 }
 id=org.zerbrak.Zerbrak
-for file in bin/zerbrak bin/zerbrak-cli \
+for file in bin/zerbrak bin/zerbrak-cli libexec/zerbrak/zerbrak-decoder \
     "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
     "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/48x48/apps/$id.png" \
     "share/icons/hicolor/128x128/apps/$id.png" "share/icons/hicolor/256x256/apps/$id.png"; do
@@ -37,6 +37,11 @@ grep -q "^dostuff inPath: $prefix/share/zerbrak/" "$tmp/log" || {
     cat "$tmp/log" >&2
     fail "the start image was not taken from $prefix/share/zerbrak"
 }
+# The frame was decoded in the installed helper, not in-process for want of one.
+if grep -q "decoding in-process" "$tmp/log"; then
+    cat "$tmp/log" >&2
+    fail "the installed zerbrak-cli did not find its decoder"
+fi
 frames=("$home"/Documents/zerbrak/*)
 [[ ${#frames[@]} -eq 1 && -s "${frames[0]}" ]] || fail "expected one frame, found: ${frames[*]}"
 grep -qxF "${frames[0]}" "$tmp/out" || fail "the frame's path was not printed"

@@ -1,0 +1,494 @@
+#include "IsolatedDecoder.h"
+
+#include "Log.h"
+#include "codec/Decode.h"
+#include "decoder/DecoderWire.h"
+
+#include <QFile>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace zerbrak {
+
+DecodeResult decodeBytes(ImageDecoder* decoder, std::span<const std::uint8_t> bytes) {
+    return decoder != nullptr ? decoder->decodeBytes(bytes) : decodeImageBytes(bytes);
+}
+
+DecodeResult decodeFile(ImageDecoder* decoder, const QString& path) {
+    return decoder != nullptr ? decoder->decodeFile(path) : decodeImageFile(path);
+}
+
+namespace {
+
+using namespace decoderwire;
+
+constexpr const char* helperName = "zerbrak-decoder";
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+DecodeResult failure(const QString& message) {
+    return {QImage(), false, message};
+}
+
+} // namespace
+
+// An arena of the helper's, mapped here once and kept while the helper keeps it or a picture
+// still lives in it.
+struct IsolatedDecoder::Arena {
+    void* address = nullptr;
+    std::size_t size = 0;
+    std::atomic<bool> inUse{false}; // a picture lives in it: the helper must not fill it
+
+    Arena() = default;
+    ~Arena() {
+        if (address != nullptr) {
+            ::munmap(address, size);
+        }
+    }
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+};
+
+namespace {
+
+// The last image on an arena has gone: the helper may fill it again.
+void releaseArena(void* info) {
+    const std::unique_ptr<std::shared_ptr<IsolatedDecoder::Arena>> held(
+        static_cast<std::shared_ptr<IsolatedDecoder::Arena>*>(info));
+    (*held)->inUse = false;
+}
+
+constexpr std::size_t pageBytes = 4096;
+
+// Maps the memfd of a new arena; null when it cannot be.
+std::shared_ptr<IsolatedDecoder::Arena> mapArena(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || status.st_size <= 0) {
+        return nullptr;
+    }
+    const auto size = static_cast<std::size_t>(status.st_size);
+    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) {
+        return nullptr;
+    }
+    auto arena = std::make_shared<IsolatedDecoder::Arena>();
+    arena->address = address;
+    arena->size = size;
+    // The first touch of each page is the costly one, mapped in advance or not: taken here, on
+    // the thread that decodes, rather than on the GUI thread that draws the picture.
+    const auto* bytes = static_cast<const volatile std::uint8_t*>(address);
+    for (std::size_t at = 0; at < size; at += pageBytes) {
+        static_cast<void>(bytes[at]);
+    }
+    return arena;
+}
+
+// The picture the reply describes at the start of `arena`, without a copy; null when the
+// reply does not fit the arena.
+QImage adoptPicture(const Reply& reply, const std::shared_ptr<IsolatedDecoder::Arena>& arena) {
+    if (!arena || reply.width <= 0 || reply.height <= 0 || reply.bytesPerLine <= 0 ||
+        reply.format <= 0 || reply.format >= QImage::NImageFormats) {
+        return {};
+    }
+    const auto format = static_cast<QImage::Format>(reply.format);
+    const auto size =
+        static_cast<std::size_t>(reply.bytesPerLine) * static_cast<std::size_t>(reply.height);
+    const int depth = QImage::toPixelFormat(format).bitsPerPixel();
+    if (arena->size < size || static_cast<std::int64_t>(reply.bytesPerLine) * 8 <
+                                  static_cast<std::int64_t>(reply.width) * depth) {
+        return {};
+    }
+    arena->inUse = true;
+    auto held = std::make_unique<std::shared_ptr<IsolatedDecoder::Arena>>(arena);
+    QImage image(static_cast<uchar*>(arena->address), reply.width, reply.height, reply.bytesPerLine,
+                 format, releaseArena, held.get());
+    if (image.isNull()) {
+        releaseArena(held.release());
+        return {};
+    }
+    static_cast<void>(held.release()); // the image lets it go
+    return image;
+}
+
+} // namespace
+
+IsolatedDecoder::IsolatedDecoder() : IsolatedDecoder(Options{}) {}
+
+IsolatedDecoder::IsolatedDecoder(Options options) : options_(std::move(options)) {
+    if (options_.helperPath.isEmpty()) {
+        options_.helperPath = helperLocation();
+    }
+}
+
+IsolatedDecoder::~IsolatedDecoder() {
+    stopHelper();
+    if (inputFd_ >= 0) {
+        ::close(inputFd_);
+    }
+}
+
+QString IsolatedDecoder::helperLocation() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path binary = fs::read_symlink("/proc/self/exe", error);
+    std::vector<fs::path> candidates;
+    if (!error) {
+        candidates.push_back(binary.parent_path() / helperName);
+        candidates.push_back(binary.parent_path().parent_path() / "libexec" / "zerbrak" /
+                             helperName);
+    }
+    candidates.push_back(fs::path(ZERBRAK_INSTALL_LIBEXECDIR) / helperName);
+    for (const fs::path& candidate : candidates) {
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return QString::fromStdString(candidate.string());
+        }
+    }
+    return {};
+}
+
+pid_t IsolatedDecoder::helperPid() const {
+    const std::lock_guard lock(pidMutex_);
+    return pid_;
+}
+
+void IsolatedDecoder::cancel() {
+    const std::lock_guard lock(pidMutex_);
+    if (busy_ && pid_ > 0) {
+        cancelled_ = true;
+        ::kill(pid_, SIGKILL);
+    }
+}
+
+namespace {
+
+// Writes `bytes` at the start of `fd`; false when they do not all fit.
+bool writeAtStart(int fd, std::span<const std::uint8_t> bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t count =
+            ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Inputs up to this size go through the one kept memfd; larger ones each through their own,
+// so that the kept one holds little memory between decodes.
+constexpr std::size_t maxKeptInputBytes = std::size_t{64} << 20U;
+constexpr std::size_t inputStep = std::size_t{4} << 20U;
+
+} // namespace
+
+DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
+    std::optional<DecodeResult> result;
+    {
+        const std::lock_guard lock(requestMutex_);
+        // The bytes travel in a memfd: one copy into it, none through the socket. The same
+        // memfd serves request after request, as its pages are then already there.
+        const bool kept = bytes.size() <= maxKeptInputBytes;
+        if (kept && inputCapacity_ < bytes.size()) {
+            if (inputFd_ < 0) {
+                inputFd_ = ::memfd_create("zerbrak-input", MFD_CLOEXEC);
+            }
+            const std::size_t capacity = (bytes.size() + inputStep - 1) / inputStep * inputStep;
+            if (inputFd_ >= 0 && ::ftruncate(inputFd_, static_cast<off_t>(capacity)) == 0) {
+                inputCapacity_ = capacity;
+            }
+        }
+        const Fd oneOff(kept ? -1 : ::memfd_create("zerbrak-input", MFD_CLOEXEC));
+        const int fd = kept ? (inputCapacity_ >= bytes.size() ? inputFd_ : -1) : oneOff.get();
+        if (fd >= 0 && writeAtStart(fd, bytes)) {
+            result = request(static_cast<std::uint32_t>(RequestKind::Decode), fd, bytes.size());
+        }
+    }
+    return result ? std::move(*result) : decodeImageBytes(bytes);
+}
+
+DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
+    // The helper maps the file itself. Anything but a plain file (a pipe, a device) and any
+    // failure to open it goes the in-process way, which reads or reports it as it always has.
+    const Fd input(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (input.get() >= 0 && ::fstat(input.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+        const std::lock_guard lock(requestMutex_);
+        if (auto result = request(static_cast<std::uint32_t>(RequestKind::Decode), input.get(),
+                                  static_cast<std::uint64_t>(status.st_size))) {
+            return std::move(*result);
+        }
+    }
+    return decodeImageFile(path);
+}
+
+DecodeResult IsolatedDecoder::induce(Fault fault) {
+    const std::lock_guard lock(requestMutex_);
+    const RequestKind kind = fault == Fault::Crash ? RequestKind::Crash : RequestKind::Stall;
+    if (auto result = request(static_cast<std::uint32_t>(kind), -1, 0)) {
+        return std::move(*result);
+    }
+    return failure(QStringLiteral("no decoder process"));
+}
+
+std::optional<DecodeResult> IsolatedDecoder::request(std::uint32_t kind, int fd,
+                                                     std::uint64_t size) {
+    {
+        // From here on a cancel kills the helper: also one that has not got the request yet.
+        const std::lock_guard pidLock(pidMutex_);
+        busy_ = true;
+        cancelled_ = false;
+    }
+    // A helper that died between requests shows only when this one cannot be sent: that death
+    // is not this request's doing, so it goes to a fresh helper once.
+    bool sent = false;
+    for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
+        if (!ensureHelper()) {
+            const std::lock_guard pidLock(pidMutex_);
+            busy_ = false;
+            return std::nullopt;
+        }
+        sent = send(kind, fd, size);
+        if (!sent) {
+            stopHelper();
+        }
+    }
+    return awaitReply(sent);
+}
+
+bool IsolatedDecoder::ensureHelper() {
+    if (socket_ >= 0) {
+        return true;
+    }
+    if (unavailable_) {
+        return false;
+    }
+    std::array<int, 2> ends{-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends.data()) != 0) {
+        logLine(QStringLiteral("decoding in-process: no socket for the decoder (%1)")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        unavailable_ = true;
+        return false;
+    }
+    const Fd helperEnd(ends[1]);
+    const QByteArray path = QFile::encodeName(options_.helperPath);
+    int spawnError = ENOENT;
+    pid_t pid = -1;
+    if (!path.isEmpty()) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        // dup2 onto the agreed number drops close-on-exec from the helper's end alone.
+        posix_spawn_file_actions_adddup2(&actions, helperEnd.get(), helperSocketFd);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        // Threads of ours may block signals; the helper starts with none blocked.
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        std::array<char*, 2> argv{const_cast<char*>(helperName), nullptr};
+        spawnError =
+            ::posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    if (spawnError != 0) {
+        ::close(ends[0]);
+        logLine(QStringLiteral("decoding in-process: the decoder %1 cannot be started (%2)")
+                    .arg(options_.helperPath.isEmpty() ? QString::fromUtf8(helperName)
+                                                       : options_.helperPath,
+                         QString::fromLocal8Bit(std::strerror(spawnError))));
+        unavailable_ = true;
+        return false;
+    }
+    // Set before the first request reaches it, which is all the helper waits for. Sanitizers
+    // reserve terabytes of shadow address space: their builds go without the memory limit.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    const rlimit memory{options_.memoryLimit, options_.memoryLimit};
+    if (::prlimit(pid, RLIMIT_AS, &memory, nullptr) != 0) {
+        logLine(QStringLiteral("the decoder runs without a memory limit (%1)")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+#endif
+    // A crash is a decode result, not a core dump for the system's crash collector.
+    const rlimit noCore{0, 0};
+    ::prlimit(pid, RLIMIT_CORE, &noCore, nullptr);
+    const std::lock_guard lock(pidMutex_);
+    pid_ = pid;
+    socket_ = ends[0];
+    return true;
+}
+
+bool IsolatedDecoder::send(std::uint32_t kind, int fd, std::uint64_t size) const {
+    Request request;
+    request.kind = static_cast<RequestKind>(kind);
+    request.size = size;
+    for (std::size_t n = 0; n < arenas_.size(); ++n) {
+        if (!arenas_[n] || !arenas_[n]->inUse) {
+            request.freeArenas |= 1U << n;
+        }
+    }
+    iovec data{&request, sizeof request};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    if (fd >= 0) {
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    }
+    ssize_t sent = 0;
+    do {
+        sent = ::sendmsg(socket_, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof request);
+}
+
+DecodeResult IsolatedDecoder::awaitReply(bool sent) {
+    const auto deadline = std::chrono::steady_clock::now() + options_.timeLimit;
+    std::array<char, sizeof(Reply) + maxMessageBytes> buffer{};
+    alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
+    ssize_t received = -1;
+    bool timedOut = false;
+    while (sent) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd ready{socket_, POLLIN, 0};
+        const int polled = ::poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR) {
+            continue;
+        }
+        if (polled == 0) {
+            timedOut = true;
+            break;
+        }
+        iovec data{buffer.data(), buffer.size()};
+        msghdr message{};
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control.data();
+        message.msg_controllen = control.size();
+        received = ::recvmsg(socket_, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+        if (received < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        int pictureFd = -1;
+        if (received > 0) {
+            for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+                 header = CMSG_NXTHDR(&message, header)) {
+                if (header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS) {
+                    std::memcpy(&pictureFd, CMSG_DATA(header), sizeof pictureFd);
+                }
+            }
+        }
+        const Fd picture(pictureFd);
+        if (received >= static_cast<ssize_t>(sizeof(Reply))) {
+            {
+                const std::lock_guard lock(pidMutex_);
+                busy_ = false;
+            }
+            Reply reply;
+            std::memcpy(&reply, buffer.data(), sizeof reply);
+            const std::size_t textBytes = std::min<std::size_t>(
+                reply.messageBytes, static_cast<std::size_t>(received) - sizeof reply);
+            DecodeResult result;
+            result.message =
+                QString::fromUtf8(buffer.data() + sizeof reply, static_cast<qsizetype>(textBytes));
+            std::shared_ptr<Arena> arena;
+            if (picture.get() >= 0) {
+                arena = mapArena(picture.get());
+                if (reply.arena >= 0 && reply.arena < maxArenas) {
+                    arenas_[static_cast<std::size_t>(reply.arena)] = arena;
+                }
+            } else if (reply.arena >= 0 && reply.arena < maxArenas) {
+                arena = arenas_[static_cast<std::size_t>(reply.arena)];
+            }
+            if (reply.width > 0) {
+                result.image = adoptPicture(reply, arena);
+                result.partial = reply.partial != 0;
+            }
+            return result;
+        }
+        break; // the helper has gone, or said something we cannot read
+    }
+    bool cancelled = false;
+    {
+        const std::lock_guard lock(pidMutex_);
+        busy_ = false;
+        cancelled = cancelled_;
+    }
+    stopHelper();
+    if (timedOut) {
+        const auto seconds = std::chrono::duration<double>(options_.timeLimit).count();
+        logLine(QStringLiteral("decoder killed after %1 s").arg(seconds));
+        return failure(QStringLiteral("took longer than %1 s").arg(seconds));
+    }
+    if (cancelled) {
+        return failure(QStringLiteral("decoding was cancelled"));
+    }
+    if (!sent) {
+        return failure(QStringLiteral("the decoder does not take requests"));
+    }
+    logLine(QStringLiteral("the decoder crashed; another starts with the next decode"));
+    return failure(QStringLiteral("the decoder crashed"));
+}
+
+void IsolatedDecoder::stopHelper() {
+    // The next helper starts without arenas; pictures in these keep them till they go.
+    arenas_ = {};
+    if (socket_ >= 0) {
+        ::close(socket_);
+        socket_ = -1;
+    }
+    const std::lock_guard lock(pidMutex_);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+}
+
+} // namespace zerbrak

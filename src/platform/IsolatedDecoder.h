@@ -1,0 +1,94 @@
+#pragma once
+
+#include "ImageDecoder.h"
+#include "decoder/DecoderWire.h"
+
+#include <QString>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/types.h>
+
+namespace zerbrak {
+
+// How long one decode may take before its helper is killed. Our readers decode the largest
+// pictures they accept in a few seconds on a slow machine; a decode past ten has stalled.
+inline constexpr std::chrono::milliseconds decodeTimeLimit{10'000};
+
+// The helper's address space (RLIMIT_AS). A 100-megapixel photograph is 400 MB at 4 bytes a
+// pixel; the reader may hold it twice while it converts, the picture's memfd is a third copy,
+// and Qt, the format libraries and malloc's arenas reserve a few hundred MB more. 3 GiB keeps
+// that working and still stops a header that declares a picture of many gigabytes.
+inline constexpr std::uint64_t decoderMemoryLimit = std::uint64_t{3} << 30U;
+
+// Decodes in a helper process of ours, zerbrak-decoder, so that a reader's crash, stall or
+// runaway allocation is a decode result like any other: "the decoder crashed", "took longer
+// than 10 s". The helper is started on the first request and again on the one after it died;
+// the bytes go to it and the picture comes back in memfds mapped on both sides. When the
+// helper cannot be started at all, decodes run in-process, as the tests run them.
+// Decodes may come from any thread, one at a time; cancel() from any thread at any time.
+class IsolatedDecoder final : public ImageDecoder {
+public:
+    struct Options {
+        QString helperPath; // empty: the one helperLocation() finds
+        std::chrono::milliseconds timeLimit = decodeTimeLimit;
+        std::uint64_t memoryLimit = decoderMemoryLimit;
+    };
+    // What a test may ask the helper to do instead of decoding.
+    enum class Fault { Crash, Stall };
+
+    IsolatedDecoder();
+    explicit IsolatedDecoder(Options options);
+    ~IsolatedDecoder() override;
+    IsolatedDecoder(const IsolatedDecoder&) = delete;
+    IsolatedDecoder& operator=(const IsolatedDecoder&) = delete;
+
+    DecodeResult decodeBytes(std::span<const std::uint8_t> bytes) override;
+    DecodeResult decodeFile(const QString& path) override;
+
+    // Kills the decode under way, which reports that it was cancelled; between decodes it
+    // does nothing.
+    void cancel();
+
+    // The helper's process id while one runs, else -1.
+    pid_t helperPid() const;
+
+    // Makes the helper crash or stall as a broken reader would, and reports the outcome.
+    DecodeResult induce(Fault fault);
+
+    // zerbrak-decoder beside the running binary (a build tree, or an install into bin), in
+    // libexec/zerbrak beside its folder, or in the configured install; empty when nowhere.
+    static QString helperLocation();
+
+    struct Arena;
+
+private:
+    // The helper's answer, or nothing when there is no helper: decode in-process then. Called
+    // with requestMutex_ held.
+    std::optional<DecodeResult> request(std::uint32_t kind, int fd, std::uint64_t size);
+    bool ensureHelper();
+    bool send(std::uint32_t kind, int fd, std::uint64_t size) const;
+    // The helper's reply to the request, if `sent`; ends the helper when none comes.
+    DecodeResult awaitReply(bool sent);
+    // Kills the helper if it still runs and reaps it; the next request starts another.
+    void stopHelper();
+
+    Options options_;
+    std::mutex requestMutex_; // one decode at a time
+    mutable std::mutex pidMutex_;
+    pid_t pid_ = -1;         // under pidMutex_; reaped only under it, so cancel() kills only ours
+    bool busy_ = false;      // under pidMutex_: a request is under way
+    bool cancelled_ = false; // under pidMutex_
+    int socket_ = -1;
+    bool unavailable_ = false; // the helper could not be started: in-process from then on
+    // The memfd the bytes to decode are written into, kept for the next request, and its size.
+    int inputFd_ = -1;
+    std::size_t inputCapacity_ = 0;
+    // The helper's arenas by number, as it has handed them over.
+    std::array<std::shared_ptr<Arena>, decoderwire::maxArenas> arenas_;
+};
+
+} // namespace zerbrak
