@@ -19,15 +19,17 @@ namespace zerbrak {
 inline constexpr std::chrono::milliseconds decodeTimeLimit{10'000};
 
 // The helper's address space (RLIMIT_AS). A 100-megapixel photograph is 400 MB at 4 bytes a
-// pixel; the reader may hold it twice while it converts, the picture's memfd is a third copy,
-// and Qt, the format libraries and malloc's arenas reserve a few hundred MB more. 3 GiB keeps
-// that working and still stops a header that declares a picture of many gigabytes.
+// pixel; the reader may hold it twice while it converts, the memfd it is handed back in is a
+// third copy, the kept picture arenas and input memfd map up to 576 MB more, and Qt, the format
+// libraries and malloc's arenas reserve a few hundred MB. 3 GiB keeps that working and still
+// stops a header that declares a picture of many gigabytes.
 inline constexpr std::uint64_t decoderMemoryLimit = std::uint64_t{3} << 30U;
 
 // Decodes in a helper process of ours, zerbrak-decoder, so that a reader's crash, stall or
 // runaway allocation is a decode result like any other: "the decoder crashed", "took longer
 // than 10 s". The helper is started on the first request and again on the one after it died;
-// the bytes go to it and the picture comes back in memfds mapped on both sides. When the
+// the bytes go to it and the picture comes back in memfds mapped on both sides and reused
+// (see decoder/DecoderWire.h), the picture's QImage adopting the mapping. When the
 // helper cannot be started at all, decodes run in-process, as the tests run them.
 // Decodes may come from any thread, one at a time; cancel() from any thread at any time.
 class IsolatedDecoder final : public ImageDecoder {
