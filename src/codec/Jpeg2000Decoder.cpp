@@ -245,9 +245,9 @@ std::optional<Declared> readDeclared(std::span<const std::uint8_t> codestream) {
 constexpr std::uint64_t kTilePartBytes = 14;
 // Tiles the library is always trusted with, however few bytes hold them.
 constexpr std::uint64_t kTilesTrusted = 4096;
-// The most pixels one byte of codestream is taken to hold. Even a picture of one flat colour
-// seldom does better; beyond it the picture is decoded at a lower resolution.
-constexpr std::uint64_t kPixelsPerByte = 4096;
+// The most pixels one byte of codestream is taken to hold: about what a picture of one flat
+// colour reaches. Beyond it the picture is decoded at a lower resolution.
+constexpr std::uint64_t kPixelsPerByte = 65536;
 
 // How a codestream's declarations are held to what its bytes could carry.
 struct Bounds {
