@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QUrl>
+#include <memory>
 
 namespace zerbrak {
 
@@ -27,7 +28,9 @@ MainWindow::MainWindow(QWidget* parent)
     const int scrollBar = panelScroll->verticalScrollBar()->sizeHint().width();
     panelScroll->setMinimumWidth(ui_->controlPanel->minimumWidth() + scrollBar);
     panelScroll->setMaximumWidth(ui_->controlPanel->maximumWidth() + scrollBar);
-    ui_->centralLayout->replaceWidget(ui_->controlPanel, panelScroll);
+    // The layout hands back the panel's old item and no longer owns it.
+    const std::unique_ptr<QLayoutItem> panelItem(
+        ui_->centralLayout->replaceWidget(ui_->controlPanel, panelScroll));
     panelScroll->setWidget(ui_->controlPanel);
     // Files dropped anywhere on the window, the picture area included, become the input.
     setAcceptDrops(true);
