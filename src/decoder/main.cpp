@@ -4,6 +4,7 @@
 
 #include "codec/Decode.h"
 #include "decoder/DecoderWire.h"
+#include "platform/FileDescriptor.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -24,23 +25,6 @@ namespace {
 
 using namespace zerbrak;
 using namespace zerbrak::decoderwire;
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // A read-only view of the first `size` bytes of a file; empty when there are none.
 class Mapping {
@@ -128,7 +112,7 @@ public:
     }
 
 private:
-    Fd fd_;
+    FileDescriptor fd_{-1};
     void* address_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -251,7 +235,7 @@ struct InputCache {
 };
 
 DecodeResult decode(const Request& request, int fd, InputCache& cache) {
-    const Fd input(fd);
+    const FileDescriptor input(fd);
     const auto size = static_cast<std::size_t>(request.size);
     if (size > 0 && input.get() < 0) {
         return {QImage(), false, QStringLiteral("the bytes to decode did not arrive")};

@@ -78,12 +78,6 @@ OpenedFile openRegular(const QString& path) {
 
 } // namespace
 
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
 InputFile openInputFile(const QString& path) {
     OpenedFile opened = openRegular(path);
     InputFile file{std::move(opened.fd), opened.size, {}};

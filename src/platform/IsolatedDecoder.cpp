@@ -1,5 +1,6 @@
 #include "IsolatedDecoder.h"
 
+#include "FileDescriptor.h"
 #include "Log.h"
 #include "codec/Decode.h"
 #include "decoder/DecoderWire.h"
@@ -39,22 +40,6 @@ namespace {
 using namespace decoderwire;
 
 constexpr const char* helperName = "zerbrak-decoder";
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 DecodeResult failure(const QString& message) {
     return {QImage(), false, message};
@@ -230,7 +215,7 @@ DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
                 inputCapacity_ = capacity;
             }
         }
-        const Fd oneOff(kept ? -1 : ::memfd_create("zerbrak-input", MFD_CLOEXEC));
+        const FileDescriptor oneOff(kept ? -1 : ::memfd_create("zerbrak-input", MFD_CLOEXEC));
         const int fd = kept ? (inputCapacity_ >= bytes.size() ? inputFd_ : -1) : oneOff.get();
         if (fd >= 0 && writeAtStart(fd, bytes)) {
             result = request(static_cast<std::uint32_t>(RequestKind::Decode), fd, bytes.size());
@@ -242,7 +227,8 @@ DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
 DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
     // The helper maps the file itself. Anything but a plain file (a pipe, a device) and any
     // failure to open it goes the in-process way, which reads or reports it as it always has.
-    const Fd input(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const FileDescriptor input(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status {};
     if (input.get() >= 0 && ::fstat(input.get(), &status) == 0 && S_ISREG(status.st_mode)) {
         const std::lock_guard lock(requestMutex_);
@@ -302,7 +288,7 @@ bool IsolatedDecoder::ensureHelper() {
         unavailable_ = true;
         return false;
     }
-    const Fd helperEnd(ends[1]);
+    const FileDescriptor helperEnd(ends[1]);
     const QByteArray path = QFile::encodeName(options_.helperPath);
     int spawnError = ENOENT;
     pid_t pid = -1;
@@ -422,7 +408,7 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
                 }
             }
         }
-        const Fd picture(pictureFd);
+        const FileDescriptor picture(pictureFd);
         if (received >= static_cast<ssize_t>(sizeof(Reply))) {
             {
                 const std::lock_guard lock(pidMutex_);
