@@ -1,3 +1,4 @@
+#include "RandomBytes.h"
 #include "core/CorruptionModes.h"
 #include "core/RandomSource.h"
 
@@ -21,15 +22,6 @@ Bytes header(std::uint8_t fill = 0x55) {
 Bytes concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-Bytes randomBytes(std::size_t size, std::uint32_t seed) {
-    RandomSource random(seed);
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        byte = static_cast<std::uint8_t>(random.draw() & 0xFFU);
-    }
-    return bytes;
 }
 
 Bytes rewrite(const Bytes& input) {

@@ -1,5 +1,6 @@
 #include "EditionConstants.h"
 #include "FakeDesktop.h"
+#include "RandomBytes.h"
 #include "TestFiles.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/PassStream.h"
@@ -26,15 +27,6 @@ Q_DECLARE_METATYPE(Bytes)
 Q_DECLARE_METATYPE(zerbrak::CorruptionMode)
 
 namespace {
-
-Bytes randomBytes(std::size_t size, std::uint32_t seed) {
-    RandomSource random(seed);
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        byte = static_cast<std::uint8_t>(random.draw() & 0xFFU);
-    }
-    return bytes;
-}
 
 // Text-like: every line-break byte, CR LF pairs, bells, at spacings that put a pair across
 // every boundary of the chunk sizes tried. A CR LF also straddles the header guard.
