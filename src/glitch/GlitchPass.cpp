@@ -102,6 +102,11 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
     QString outputPath = outName;
     if (const TranscodeError error = transcodeStep(session, desktop, inputPath, outputPath);
         error.failed()) {
+        if (error.cancelled) {
+            PassResult cancelled{outputPath};
+            cancelled.cancelled = true;
+            return cancelled;
+        }
         desktop.alertRunFailed(error.message);
         return {outputPath, false, true, error.inputAtFault};
     }

@@ -20,10 +20,12 @@ struct PassResult {
     // the target), so a run over other inputs may go on; without it, no re-encode can work
     // (no usable scratch folder).
     bool inputUnusable = false;
+    // The user cancelled during the re-encode; nothing was written and nothing alerted.
+    bool cancelled = false;
     // The bytes written, when the caller asked for them and the input was small enough.
     std::optional<std::vector<std::uint8_t>> bytes{};
 
-    bool failed() const { return outputFailed || runFailed; }
+    bool failed() const { return outputFailed || runFailed || cancelled; }
 };
 
 // One glitch pass: the transcode step, then the bytes of session.inPath damaged by the mode

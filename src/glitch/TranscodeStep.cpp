@@ -90,6 +90,9 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
             return {input.error, true};
         }
         const DecodeResult decoded = decodeBytes(session.decoder, input.bytes);
+        if (decoded.cancelled) {
+            return {QString(), false, true};
+        }
         desktop.showImage(decoded.image);
         if (!decoded.isValid()) {
             return cannot(QStringLiteral("it does not decode as a picture"), true);

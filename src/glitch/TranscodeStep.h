@@ -19,8 +19,10 @@ struct TranscodeError {
     // The input itself cannot be read, decoded or encoded into the target, so another input
     // may still do; otherwise no re-encode can work at all (no usable scratch folder).
     bool inputAtFault = false;
+    // The user cancelled while the input was decoded: nothing to tell them.
+    bool cancelled = false;
 
-    bool failed() const { return !message.isEmpty(); }
+    bool failed() const { return !message.isEmpty() || cancelled; }
 };
 
 // Re-encodes the input into the fixed target's scratch file, makes that the input and extends

@@ -451,7 +451,9 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
         return failure(QStringLiteral("took longer than %1 s").arg(seconds));
     }
     if (cancelled) {
-        return failure(QStringLiteral("decoding was cancelled"));
+        DecodeResult result = failure(QStringLiteral("decoding was cancelled"));
+        result.cancelled = true;
+        return result;
     }
     if (!sent) {
         return failure(QStringLiteral("the decoder does not take requests"));

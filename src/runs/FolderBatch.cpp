@@ -133,6 +133,10 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
         const PassResult pass =
             runGlitchPass(session, params, entryDesktop, session.inPath, destination);
         const QString heldBack = entryDesktop.takeHeldBack();
+        if (pass.cancelled) {
+            summary.cancelled = true;
+            break;
+        }
         if (pass.inputUnusable) {
             logLine(QStringLiteral("skipped: ") + heldBack);
             ++summary.skipped;

@@ -63,6 +63,10 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
         const PassResult pass =
             runGlitchPass(session, params, desktop, session.inPath, name, framesKeptInMemory);
         ++summary.passes;
+        if (pass.cancelled) {
+            summary.cancelled = true;
+            break;
+        }
         if (pass.failed()) {
             // The user has seen the alert once; the next passes would fail the same way.
             summary.outputFailed = pass.outputFailed;
@@ -81,6 +85,10 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             summary.lastGivenUp = false;
             ++session.tmr;
             retries = 0;
+        } else if (frame.cancelled) {
+            // The frame is written; only its decode for the view was stopped.
+            summary.cancelled = true;
+            break;
         } else if (++retries > maxRetries) {
             ++summary.givenUp;
             summary.lastGivenUp = true;

@@ -1,10 +1,12 @@
 #include "DetailedPicture.h"
 #include "FakeDesktop.h"
 #include "TestFiles.h"
+#include "codec/Decode.h"
 #include "glitch/FormatTable.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
 #include "glitch/TranscodeStep.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 #include "platform/ScratchFolder.h"
 #include "runs/FrameSeries.h"
@@ -34,6 +36,27 @@ public:
 private:
     int stopBeforePass_;
     int passes_ = 0;
+};
+
+// Decodes in-process, but answers the decode numbered `cancelAt` (from 1) as a cancel would.
+class CancelledDecoder final : public ImageDecoder {
+public:
+    explicit CancelledDecoder(int cancelAt) : cancelAt_(cancelAt) {}
+    DecodeResult decodeBytes(std::span<const std::uint8_t> bytes) override {
+        return ++decodes_ == cancelAt_ ? cancelled() : decodeImageBytes(bytes);
+    }
+    DecodeResult decodeFile(const QString& path) override {
+        return ++decodes_ == cancelAt_ ? cancelled() : decodeImageFile(path);
+    }
+
+private:
+    static DecodeResult cancelled() {
+        DecodeResult result{QImage(), false, QStringLiteral("decoding was cancelled")};
+        result.cancelled = true;
+        return result;
+    }
+    int cancelAt_;
+    int decodes_ = 0;
 };
 
 QStringList linesStartingWith(const QStringList& lines, const QString& prefix) {
@@ -177,6 +200,35 @@ private slots:
                               "numberofframes: 3", "numberofframes: 4"}));
         QStringList files = QDir(outputFolderPath(home)).entryList(QDir::Files, QDir::Name);
         QCOMPARE(files, QStringList({"710.tiff", "711.tiff", "712.tiff", "713.tiff", "714.tiff"}));
+    }
+
+    // A cancel that stops a decode ends the series quietly, whichever decode it stopped.
+    void cancelledDecodeEndsTheSeries_data() {
+        QTest::addColumn<bool>("reencode");
+        QTest::addColumn<int>("cancelAt");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("re-encode of the input") << true << 1 << QStringList();
+        QTest::newRow("second frame") << false << 2 << QStringList({"710.png", "711.png"});
+    }
+    void cancelledDecodeEndsTheSeries() {
+        QFETCH(bool, reencode);
+        QFETCH(int, cancelAt);
+        QFETCH(QStringList, files);
+        const QString home = freshHome();
+        Session session = sessionOn(goodImage_, "png");
+        if (reencode) {
+            session.trans_endFormat = TranscodeTarget{FixedTarget::Tiff};
+        }
+        CancelledDecoder decoder(cancelAt);
+        session.decoder = &decoder;
+        FakeDesktop desktop;
+        const FrameSeriesSummary summary =
+            runFrameSeries(session, {0, 0, false, 50}, 5, home, desktop);
+        QVERIFY(summary.cancelled);
+        QVERIFY(!summary.runFailed && !summary.outputFailed);
+        QCOMPARE(desktop.failures, QStringList());
+        QCOMPARE(summary.kept, cancelAt - 1);
+        QCOMPARE(QDir(outputFolderPath(home)).entryList(QDir::Files, QDir::Name), files);
     }
 
     void undecodableFrameCostsElevenPasses() {
