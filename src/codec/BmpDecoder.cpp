@@ -9,6 +9,10 @@
 namespace zerbrak::decoding {
 namespace {
 
+// Pixels are stored as they are, at best eight to the byte; what the truncated file still
+// holds beyond an eighth of that is shown.
+constexpr std::uint64_t kBmpPixelsPerByte = 64;
+
 constexpr std::uint32_t kRgb = 0;
 constexpr std::uint32_t kRle8 = 1;
 constexpr std::uint32_t kRle4 = 2;
@@ -170,7 +174,8 @@ std::optional<std::optional<QString>> readLayout(const Fields& f, std::size_t fi
         return std::optional<QString>(QStringLiteral("The BMP file declares a negative width."));
     }
     if (auto refusal = refuseSize(static_cast<std::uint64_t>(layout.width),
-                                  static_cast<std::uint64_t>(layout.height), limits)) {
+                                  static_cast<std::uint64_t>(layout.height), limits,
+                                  Capacity{fileSize, kBmpPixelsPerByte})) {
         return std::optional<QString>(*refusal);
     }
     const std::uint32_t bpp = layout.bitsPerPixel;

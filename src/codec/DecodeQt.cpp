@@ -30,9 +30,9 @@ DecodeResult decodeWithQt(std::span<const std::uint8_t> bytes, const DecodeLimit
         std::clamp<std::uint64_t>(limits.maxPixelBytes >> 20, 1, std::numeric_limits<int>::max())));
     const QSize declared = reader.size();
     if (declared.isValid()) {
-        if (auto refusal =
-                refuseSize(static_cast<std::uint64_t>(std::max(declared.width(), 0)),
-                           static_cast<std::uint64_t>(std::max(declared.height(), 0)), limits)) {
+        if (auto refusal = refuseSize(static_cast<std::uint64_t>(std::max(declared.width(), 0)),
+                                      static_cast<std::uint64_t>(std::max(declared.height(), 0)),
+                                      limits, Capacity{bytes.size(), kPixelsPerByte})) {
             return invalidResult(*refusal);
         }
     }

@@ -6,7 +6,7 @@
 namespace zerbrak::decoding {
 
 std::optional<QString> refuseSize(std::uint64_t width, std::uint64_t height,
-                                  const DecodeLimits& limits) {
+                                  const DecodeLimits& limits, std::optional<Capacity> capacity) {
     if (width == 0 || height == 0) {
         return QStringLiteral("The file declares an empty picture (%1 x %2).")
             .arg(width)
@@ -21,6 +21,14 @@ std::optional<QString> refuseSize(std::uint64_t width, std::uint64_t height,
             .arg(width)
             .arg(height)
             .arg(limits.maxPixelBytes >> 20);
+    }
+    if (capacity && width * height / capacity->pixelsPerByte >
+                        std::max<std::uint64_t>(capacity->fileBytes, 1)) {
+        return QStringLiteral("The file declares %1 x %2 pixels, far more than its %3 bytes could "
+                              "hold.")
+            .arg(width)
+            .arg(height)
+            .arg(capacity->fileBytes);
     }
     return std::nullopt;
 }

@@ -13,10 +13,22 @@ namespace zerbrak::decoding {
 // and not as part of the picture.
 inline constexpr QRgb kMissingPixel = 0xFF808080u;
 
-// Why a declared size cannot be decoded (zero, or more pixel bytes than the limits allow);
-// nothing when it can. Called before anything of that size is allocated.
+// The most pixels one byte of a file may hold, above what the format reaches for a picture of
+// one flat colour at its best compression. A declaration past it was damaged: even the part
+// of the picture the bytes could give would be lost in seconds and hundreds of megabytes of
+// grey.
+struct Capacity {
+    std::uint64_t fileBytes = 0;
+    std::uint64_t pixelsPerByte = 0;
+};
+inline constexpr std::uint64_t kPixelsPerByte = 65536; // any container, any compression
+
+// Why a declared size cannot be decoded (zero, more pixel bytes than the limits allow, or more
+// pixels than the file's bytes could hold, when a capacity is given); nothing when it can.
+// Called before anything of that size is allocated.
 std::optional<QString> refuseSize(std::uint64_t width, std::uint64_t height,
-                                  const DecodeLimits& limits);
+                                  const DecodeLimits& limits,
+                                  std::optional<Capacity> capacity = std::nullopt);
 
 // A 32-bit canvas of the given size, uninitialised; null when memory ran out.
 QImage makeCanvas(int width, int height, bool alpha);

@@ -11,6 +11,10 @@
 namespace zerbrak::decoding {
 namespace {
 
+// LZW with 12-bit codes gives at most about 2,700 pixels a byte, each code one pixel longer
+// than the last, for a picture of one colour.
+constexpr std::uint64_t kGifPixelsPerByte = 8192;
+
 struct MemoryInput {
     std::span<const std::uint8_t> bytes;
     std::size_t pos = 0;
@@ -246,7 +250,8 @@ DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& 
         height = frame.Top + frame.Height;
     }
     if (auto refusal = refuseSize(static_cast<std::uint64_t>(std::max(width, 0)),
-                                  static_cast<std::uint64_t>(std::max(height, 0)), limits)) {
+                                  static_cast<std::uint64_t>(std::max(height, 0)), limits,
+                                  Capacity{bytes.size(), kGifPixelsPerByte})) {
         return invalidResult(*refusal);
     }
     if (frame.Width <= 0 || frame.Height <= 0) {

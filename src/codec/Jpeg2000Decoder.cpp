@@ -245,9 +245,10 @@ std::optional<Declared> readDeclared(std::span<const std::uint8_t> codestream) {
 constexpr std::uint64_t kTilePartBytes = 14;
 // Tiles the library is always trusted with, however few bytes hold them.
 constexpr std::uint64_t kTilesTrusted = 4096;
-// The most pixels one byte of codestream is taken to hold: about what a picture of one flat
-// colour reaches. Beyond it the picture is decoded at a lower resolution.
-constexpr std::uint64_t kPixelsPerByte = 65536;
+// The most pixels decoded at full resolution. The library holds four bytes a sample of every
+// component, and its time grows with the pixels whatever the bytes hold: a larger picture
+// (often a struck size) is shown at a lower resolution, which leaves the file alone.
+constexpr std::uint64_t kFullResolutionPixels = std::uint64_t{16} << 20U;
 
 // How a codestream's declarations are held to what its bytes could carry.
 struct Bounds {
@@ -271,7 +272,8 @@ Bounds boundsFor(const Declared& declared, std::uint64_t bytes) {
     }
     const std::uint64_t pixels = declared.width * declared.height;
     const std::uint64_t plausible = std::max<std::uint64_t>(bytes, 1) * kPixelsPerByte;
-    while (bounds.reduce < declared.levels && (pixels >> (2 * bounds.reduce)) > plausible) {
+    const std::uint64_t shown = std::min(plausible, kFullResolutionPixels);
+    while (bounds.reduce < declared.levels && (pixels >> (2 * bounds.reduce)) > shown) {
         ++bounds.reduce;
     }
     // Every packet takes at least a byte, and each layer has a packet per resolution of each
@@ -284,9 +286,15 @@ Bounds boundsFor(const Declared& declared, std::uint64_t bytes) {
     if (declared.layers > layersHeld) {
         bounds.layers = static_cast<OPJ_UINT32>(layersHeld);
     }
-    if (bounds.reduce > 0) {
+    if (bounds.reduce > 0 && pixels > plausible) {
         bounds.note = QStringLiteral("Decoded at 1/%1 size: the file is too small for the %2 x "
                                      "%3 pixels it declares.")
+                          .arg(1U << bounds.reduce)
+                          .arg(declared.width)
+                          .arg(declared.height);
+    } else if (bounds.reduce > 0) {
+        bounds.note = QStringLiteral("Decoded at 1/%1 size: the %2 x %3 pixels it declares are "
+                                     "more than this program decodes at full size.")
                           .arg(1U << bounds.reduce)
                           .arg(declared.width)
                           .arg(declared.height);

@@ -16,6 +16,9 @@
 namespace zerbrak::decoding {
 namespace {
 
+// A block of one flat colour takes two bits at best: about 256 pixels a byte in grey.
+constexpr std::uint64_t kJpegPixelsPerByte = 2048;
+
 // A stream of thousands of tiny scans would otherwise cost a pass over the whole picture
 // each; no real encoder writes more than a few dozen.
 constexpr int kMaxScans = 500;
@@ -244,7 +247,8 @@ DecodeResult decodeOnce(std::span<const std::uint8_t> bytes, const DecodeLimits&
     if (!readHeader(s)) {
         return invalidResult(libraryMessage(s.errors.error.data()));
     }
-    if (auto refusal = refuseSize(s.cinfo.output_width, s.cinfo.output_height, limits)) {
+    if (auto refusal = refuseSize(s.cinfo.output_width, s.cinfo.output_height, limits,
+                                  Capacity{s.size, kJpegPixelsPerByte})) {
         return invalidResult(*refusal);
     }
     if (auto refusal = refuseCoefficients(s)) {

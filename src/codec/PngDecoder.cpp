@@ -12,6 +12,9 @@
 namespace zerbrak::decoding {
 namespace {
 
+// Deflate reaches 1032:1, and a byte of one-bit rows holds eight pixels.
+constexpr std::uint64_t kPngPixelsPerByte = 16384;
+
 // Everything the setjmp-guarded call and libpng's callbacks touch lives here, outside the
 // guarded frame: a longjmp then never skips a destructor nor leaves a local with an
 // indeterminate value.
@@ -96,7 +99,8 @@ void onInfo(png_structp png, png_infop) {
     const std::uint32_t width = png_get_image_width(s.png, s.info);
     const std::uint32_t height = png_get_image_height(s.png, s.info);
     // No C++ object may be alive in this frame when png_error jumps out of it.
-    s.refusal = refuseSize(width, height, *s.limits).value_or(QString());
+    s.refusal = refuseSize(width, height, *s.limits, Capacity{s.chunks.size(), kPngPixelsPerByte})
+                    .value_or(QString());
     if (!s.refusal.isEmpty()) {
         png_error(png, "size refused");
     }

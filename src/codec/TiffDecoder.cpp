@@ -155,7 +155,7 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     std::uint32_t height = 0;
     TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
-    if (auto refusal = refuseSize(width, height, limits)) {
+    if (auto refusal = refuseSize(width, height, limits, Capacity{bytes.size(), kPixelsPerByte})) {
         return invalidResult(*refusal);
     }
     std::array<char, 1024> message{};
