@@ -177,9 +177,63 @@ private:
     bool changed_ = false;
 };
 
-} // namespace
+// Gives a quantisation table whose slot byte was struck the slot the frame asks for and no
+// table fills: libjpeg refuses a frame that names a table never defined. Returns whether a
+// slot changed.
+bool mendQuantisationSlots(Bytes& bytes) {
+    std::vector<std::size_t> slots; // where each 8-bit table's slot byte lies
+    std::array<int, 4> defined{};
+    std::array<bool, 4> wanted{};
+    std::size_t at = 2;
+    while (at + 4 <= bytes.size() && bytes[at] == kMarker && bytes[at + 1] != kScan) {
+        const std::size_t end = at + 2 + lengthAt(bytes, at + 2);
+        if (end > bytes.size() || end < at + 4) {
+            break;
+        }
+        const auto body = std::span<const std::uint8_t>(bytes).subspan(at + 4, end - at - 4);
+        if (bytes[at + 1] == kQuantisation && !body.empty() && body.size() % 65 == 0) {
+            for (std::size_t table = at + 4; table < end; table += 65) {
+                slots.push_back(table);
+                if (bytes[table] <= 3) {
+                    ++defined[bytes[table]];
+                }
+            }
+        } else if (bytes[at + 1] >= kBaseline && bytes[at + 1] <= kProgressive &&
+                   readsAsFrame(body)) {
+            for (std::size_t c = 0; c < body[5]; ++c) {
+                const std::uint8_t table = body[6 + 3 * c + 2];
+                if (table <= 3) {
+                    wanted[table] = true;
+                }
+            }
+        }
+        at = end;
+    }
+    bool changed = false;
+    for (std::uint8_t slot = 0; slot < 4; ++slot) {
+        if (!wanted[slot] || defined[slot] > 0) {
+            continue;
+        }
+        // A table nobody asks for, or a second one for the same slot, is the struck one.
+        const auto struck = std::find_if(slots.begin(), slots.end(), [&](std::size_t table) {
+            const std::uint8_t was = bytes[table];
+            return was > 3 || !wanted[was] || defined[was] > 1;
+        });
+        if (struck == slots.end()) {
+            break;
+        }
+        if (bytes[*struck] <= 3) {
+            --defined[bytes[*struck]];
+        }
+        bytes[*struck] = slot;
+        ++defined[slot];
+        changed = true;
+    }
+    return changed;
+}
 
-std::optional<std::vector<std::uint8_t>> repairJpegSegments(std::span<const std::uint8_t> bytes) {
+// Mends struck header markers and Huffman tables; nothing when none needed it.
+std::optional<Bytes> mendSegments(std::span<const std::uint8_t> bytes) {
     Mender mender(bytes);
     bool progressive = false;
     bool inHeader = true;
@@ -227,6 +281,20 @@ std::optional<std::vector<std::uint8_t>> repairJpegSegments(std::span<const std:
         at = code == kScan || !inHeader ? at + 2 : end;
     }
     return mender.result();
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> repairJpegSegments(std::span<const std::uint8_t> bytes) {
+    Bytes slots(bytes.begin(), bytes.end());
+    const bool slotsMended = mendQuantisationSlots(slots);
+    if (auto mended = mendSegments(slots)) {
+        return mended;
+    }
+    if (slotsMended) {
+        return slots;
+    }
+    return std::nullopt;
 }
 
 } // namespace zerbrak::decoding

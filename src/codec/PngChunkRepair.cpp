@@ -50,7 +50,7 @@ std::uint32_t checksum(std::span<const std::uint8_t> bytes) {
     return static_cast<std::uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
 }
 
-// One struck byte among IHDR's type and data is found by trying every value at every place
+// One struck byte among IHDR's name and data is found by trying every value at every place
 // against the chunk's checksum; a struck checksum leaves nothing to mend.
 bool mendHeader(std::span<std::uint8_t> chunk) {
     const auto covered = chunk.subspan(4, 4 + kHeaderData);
@@ -88,7 +88,8 @@ std::optional<std::vector<std::uint8_t>> repairPngChunks(std::span<const std::ui
     std::vector<std::uint8_t> out(chunks.begin(), chunks.end());
     bool changed = false;
     std::size_t at = 0;
-    if (out.size() >= kFrame + kHeaderData && typeAt(out, 4) == kHeader) {
+    if (out.size() >= kFrame + kHeaderData &&
+        (typeAt(out, 4) == kHeader || oneOff(typeAt(out, 4), kHeader))) {
         if (bigEndian(out, 0) != kHeaderData) {
             putBigEndian(out, 0, kHeaderData);
             changed = true;

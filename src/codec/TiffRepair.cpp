@@ -1,6 +1,7 @@
 #include "TiffRepair.h"
 
 #include <array>
+#include <tiffio.h>
 
 namespace zerbrak::decoding {
 namespace {
@@ -140,6 +141,12 @@ std::optional<std::vector<std::uint8_t>> repairTiffDirectory(std::span<const std
             changed |= mendSize(file, entry);
             break;
         case tagCompression:
+            // A scheme libtiff does not know can only be damage; uncompressed is the likeliest
+            // reading of what follows, and any reading shows something.
+            if (TIFFIsCODECConfigured(static_cast<std::uint16_t>(file.get(entry + 8, 2))) == 0) {
+                changed |= file.put(entry + 8, 2, COMPRESSION_NONE);
+            }
+            [[fallthrough]];
         case tagPhotometric:
         case tagPlanarConfig:
             changed |= file.put(entry + 2, 2, typeShort);
