@@ -136,14 +136,15 @@ void swapRedBlue(QImage& canvas, int firstRow, int endRow) {
 // A damaged strip still holds the rows decoded before the damage: read one at a time, each
 // is drawn by the RGBA reader's own pixel routine, until the first that fails. Returns how
 // many rows were drawn. Only strips of interleaved samples stored top down are read by rows;
-// tiles and separate planes count as lost whole.
+// tiles, separate planes and YCbCr count as lost whole.
 std::uint32_t drawRowsBeforeDamage(TIFF* tiff, TIFFRGBAImage& rgba, QImage& canvas,
                                    std::uint32_t row, std::uint32_t rows) {
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
     const tmsize_t size = TIFFScanlineSize(tiff);
+    // Subsampled YCbCr is drawn in blocks of several rows, never one at a time.
     if (TIFFIsTiled(tiff) != 0 || rgba.isContig == 0 || rgba.put.contig == nullptr ||
-        orientation != ORIENTATION_TOPLEFT || size <= 0) {
+        orientation != ORIENTATION_TOPLEFT || rgba.photometric == PHOTOMETRIC_YCBCR || size <= 0) {
         return 0;
     }
     std::vector<std::uint8_t> line(static_cast<std::size_t>(size));
