@@ -93,10 +93,20 @@ bool mendAxis(Bytes& bytes, std::size_t siz, std::size_t end, std::size_t origin
     return changed;
 }
 
-// Tile-part headers: the marker's own length is always 10, and the tile-part's length reaches
+std::uint64_t tilesAlong(const Bytes& bytes, std::size_t siz, std::size_t end, std::size_t tile,
+                         std::size_t tileOrigin) {
+    const std::uint64_t last = get(bytes, siz + end, 4);
+    const std::uint64_t first = get(bytes, siz + tileOrigin, 4);
+    const std::uint64_t size = std::max<std::uint32_t>(get(bytes, siz + tile, 4), 1);
+    return last > first ? (last - first + size - 1) / size : 1;
+}
+
+// Tile-part headers: the marker's own length is always 10, the tile index one of the tiles
+// SIZ declares (else the one after the last tile-part's), and the tile-part's length reaches
 // the next tile-part, or for the last one no further than the file (0: to its end). Packet
 // data never holds 0xFF followed by a byte above 0x8F, so every SOT marker found is one.
-bool mendTileParts(Bytes& bytes, std::size_t from) {
+bool mendTileParts(Bytes& bytes, std::size_t from, std::uint64_t tiles) {
+    std::uint64_t nextTile = 0;
     constexpr std::array<std::uint8_t, 2> sot{0xFF, 0x90};
     constexpr std::uint32_t kSotLength = 10;
     bool changed = false;
@@ -109,6 +119,11 @@ bool mendTileParts(Bytes& bytes, std::size_t from) {
             return changed;
         }
         changed |= put(bytes, at + 2, 2, kSotLength);
+        if (get(bytes, at + 4, 2) >= tiles) {
+            changed |= put(bytes, at + 4, 2,
+                           static_cast<std::uint32_t>(std::min(nextTile, tiles - 1) & 0xFFFFU));
+        }
+        nextTile = get(bytes, at + 4, 2) + std::uint64_t{1};
         const std::size_t next = static_cast<std::size_t>(
             std::search(bytes.begin() + static_cast<std::ptrdiff_t>(at + 2), bytes.end(),
                         sot.begin(), sot.end()) -
@@ -168,7 +183,9 @@ std::optional<std::vector<std::uint8_t>> repairJpeg2000Header(std::span<const st
             }
         }
     }
-    changed |= mendTileParts(out, siz);
+    const std::uint64_t tiles = tilesAlong(out, siz, kWidthEnd, kTileWidth, kTileLeft) *
+                                tilesAlong(out, siz, kHeightEnd, kTileHeight, kTileTop);
+    changed |= mendTileParts(out, siz, tiles);
     if (!changed) {
         return std::nullopt;
     }

@@ -21,9 +21,11 @@ std::size_t lengthAt(std::span<const std::uint8_t> bytes, std::size_t at) {
     return (std::size_t{bytes[at]} << 8U) | bytes[at + 1];
 }
 
-// Marker codes libjpeg refuses as "unsupported marker type".
+// Marker codes that cannot begin a header segment: those libjpeg refuses as "unsupported
+// marker type", and those that carry no segment at all (restarts, start and end of image),
+// after which libjpeg would skip the segment's content as stray bytes.
 bool unknownMarker(std::uint8_t code) {
-    return code < 0xC0 || (code >= 0xF0 && code <= 0xFD);
+    return code < 0xC0 || (code >= 0xD0 && code <= 0xD9) || (code >= 0xF0 && code <= 0xFD);
 }
 
 enum class TableState { Good, SymbolsWrong, Broken };
@@ -256,7 +258,8 @@ std::optional<Bytes> mendSegments(std::span<const std::uint8_t> bytes) {
             continue;
         }
         const auto body = bytes.subspan(at + 4, length - 2);
-        if (inHeader && unknownMarker(code)) {
+        const bool followed = end == bytes.size() || bytes[end] == kMarker;
+        if (inHeader && unknownMarker(code) && followed) {
             code = guessMarker(body, bytes);
             std::array<std::uint8_t, 2> marker{kMarker, code};
             mender.replace(at, at + 2, marker);
@@ -286,13 +289,12 @@ std::optional<Bytes> mendSegments(std::span<const std::uint8_t> bytes) {
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> repairJpegSegments(std::span<const std::uint8_t> bytes) {
-    Bytes slots(bytes.begin(), bytes.end());
-    const bool slotsMended = mendQuantisationSlots(slots);
-    if (auto mended = mendSegments(slots)) {
-        return mended;
-    }
-    if (slotsMended) {
-        return slots;
+    // Slots are mended once the markers are, so that a quantisation table found again
+    // counts among those defined.
+    auto mended = mendSegments(bytes);
+    Bytes out = mended ? std::move(*mended) : Bytes(bytes.begin(), bytes.end());
+    if (mendQuantisationSlots(out) || mended) {
+        return out;
     }
     return std::nullopt;
 }
