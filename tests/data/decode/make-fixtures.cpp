@@ -421,11 +421,11 @@ int main(int argc, char** argv) {
         {"jp2-broken-header.jp2", truncated(jp2, 0.03)},
         {"garbage.bin", scattered(Bytes(4096, 0x55), 0, 4096, 23)},
         // damage a lenient reader gets past: the length of the chunk before the picture data,
-        // a code not yet in the table in row 16 of a TIFF's only strip, codes inside a GIF's
-        // first row, a Huffman table's counts, the length of the codestream's size marker
+        // a code not yet in the table in row 16 of a TIFF's only strip, an end code struck into a
+        // GIF's first row, a Huffman table's counts, the length of the codestream's size marker
         {"png-struck-chunk-length.png", struck(png, find(png, {'p', 'H', 'Y', 's'}) - 4, 0x7F)},
         {"tiff-lzw-early-damage.tif", struck(tiffOneStrip, tiffOneStrip.size() / 3 + 39, 0xFF)},
-        {"gif-early-damage.gif", struck(gifPlain, 13 + 3 * 256 + 10 + 1 + 1 + 24, 0xFF)},
+        {"gif-early-damage.gif", struck(gifPlain, 13 + 3 * 256 + 10 + 1 + 1 + 16, 0xC0)},
         {"jpeg-struck-huffman-table.jpg", struck(jpeg, find(jpeg, {0xFF, 0xC4}) + 5, 0xFF)},
         {"jp2-struck-size-marker.jp2", struck(jp2, find(jp2, {0xFF, 0x4F, 0xFF, 0x51}) + 5, 0x30)},
     };
