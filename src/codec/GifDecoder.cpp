@@ -6,6 +6,7 @@
 #include <cstring>
 #include <gif_lib.h>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace zerbrak::decoding {
@@ -109,6 +110,8 @@ std::vector<int> storedRowOrder(int height, bool interlaced) {
 
 struct FrameOutcome {
     int rowsDone = 0;
+    // Pixels of the row the damage cut short, kept in front of the grey.
+    int cutRowPixels = 0;
     // Every row that lands on the screen came through; the rest of the frame lies off it.
     bool screenDone = false;
     // The frame would cost more to decode than a picture at the pixel limit.
@@ -121,6 +124,22 @@ int rowsOnScreen(const GifImageDesc& frame, const QImage& canvas) {
     const std::int64_t end =
         std::min<std::int64_t>(std::int64_t{frame.Top} + frame.Height, canvas.height());
     return static_cast<int>(std::max<std::int64_t>(end - first, 0));
+}
+
+// giflib decodes any number of pixels at a time, and on damage loses the whole call's worth:
+// a row read in short pieces keeps all but the last few pixels before the damage. Returns
+// how many pixels of the row came through.
+int readRow(GifFileType& gif, std::span<GifPixelType> line, int& error) {
+    constexpr int kPiece = 8;
+    const auto width = static_cast<int>(line.size());
+    for (int x = 0; x < width; x += kPiece) {
+        const int count = std::min(kPiece, width - x);
+        if (DGifGetLine(&gif, line.data() + x, count) == GIF_ERROR) {
+            error = gif.Error;
+            return x;
+        }
+    }
+    return width;
 }
 
 // Decodes the frame described by gif.Image into the canvas, filling what is missing. LZW
@@ -150,25 +169,32 @@ FrameOutcome decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex,
             break;
         }
         pixelsLeft -= static_cast<std::uint64_t>(width);
-        if (DGifGetLine(&gif, line.data(), width) == GIF_ERROR) {
-            error = gif.Error;
+        const int got = readRow(gif, std::span(line).first(static_cast<std::size_t>(width)), error);
+        if (got == 0) {
             break;
         }
         done[static_cast<std::size_t>(y)] = true;
-        ++rowsDone;
-        const int canvasY = frame.Top + y;
-        if (canvasY < 0 || canvasY >= canvas.height()) {
-            continue;
+        if (got == width) {
+            ++rowsDone;
+        } else {
+            outcome.cutRowPixels = got;
         }
-        --onScreenLeft;
-        auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(canvasY));
-        const int firstX = std::max(0, -frame.Left);
-        const int endX = std::min(width, canvas.width() - frame.Left);
-        for (int x = firstX; x < endX; ++x) {
-            out[frame.Left + x] = palette[line[static_cast<std::size_t>(x)]];
+        const int canvasY = frame.Top + y;
+        if (canvasY >= 0 && canvasY < canvas.height()) {
+            --onScreenLeft;
+            auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(canvasY));
+            const int firstX = std::max(0, -frame.Left);
+            const int endX = std::min(width, canvas.width() - frame.Left);
+            for (int x = firstX; x < endX; ++x) {
+                out[frame.Left + x] =
+                    x < got ? palette[line[static_cast<std::size_t>(x)]] : kMissingPixel;
+            }
+        }
+        if (got < width) {
+            break;
         }
     }
-    if (rowsDone == height || rowsDone == 0 || outcome.screenDone) {
+    if (rowsDone == height || (rowsDone == 0 && outcome.cutRowPixels == 0) || outcome.screenDone) {
         outcome.screenDone = outcome.screenDone || rowsDone == height;
         return outcome;
     }
@@ -268,7 +294,7 @@ DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& 
     int frameError = 0;
     const FrameOutcome outcome =
         decodeFrame(*gif, canvas, transparentIndex, limits.maxPixelBytes / 4, frameError);
-    if (outcome.rowsDone == 0 && !outcome.screenDone) {
+    if (outcome.rowsDone == 0 && outcome.cutRowPixels == 0 && !outcome.screenDone) {
         return invalidResult(outcome.tooCostly
                                  ? QStringLiteral("The GIF frame is too large to decode.")
                                  : gifMessage(frameError));

@@ -1,5 +1,6 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
+#include "Jpeg2000HeaderRepair.h"
 #include "OpenJpegHandles.h"
 
 #include <algorithm>
@@ -399,13 +400,8 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     return result;
 }
 
-} // namespace
-
-DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    const bool boxed = bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == 0;
-    if (!boxed) {
-        return decodeAs(bytes, OPJ_CODEC_J2K, limits);
-    }
+// Decodes a JP2 file, or its codestream alone when the boxes around it are what is damaged.
+DecodeResult decodeBoxed(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
     DecodeResult result = decodeAs(bytes, OPJ_CODEC_JP2, limits);
     if (result.isValid()) {
         return result;
@@ -424,6 +420,31 @@ DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLim
     bare.partial = true;
     bare.message = QStringLiteral("The JP2 boxes are damaged; the codestream was decoded alone.");
     return bare;
+}
+
+DecodeResult decodeEither(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    const bool boxed = bytes.size() >= 4 && bytes[0] == 0 && bytes[1] == 0;
+    return boxed ? decodeBoxed(bytes, limits) : decodeAs(bytes, OPJ_CODEC_J2K, limits);
+}
+
+} // namespace
+
+DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    DecodeResult result = decodeEither(bytes, limits);
+    if (result.isValid()) {
+        return result;
+    }
+    const auto repaired = repairJpeg2000Header(bytes);
+    if (!repaired) {
+        return result;
+    }
+    DecodeResult mended = decodeEither(*repaired, limits);
+    if (!mended.isValid()) {
+        return result;
+    }
+    mended.partial = true;
+    mended.message = QStringLiteral("The picture's size marker was damaged; it was mended.");
+    return mended;
 }
 
 } // namespace zerbrak::decoding

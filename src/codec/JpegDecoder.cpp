@@ -1,6 +1,7 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
 #include "JpegDecoderOrientation.h"
+#include "JpegSegmentRepair.h"
 
 #include <algorithm>
 #include <array>
@@ -288,9 +289,9 @@ DecodeResult decodeOnce(std::span<const std::uint8_t> bytes, const DecodeLimits&
     return result;
 }
 
-} // namespace
-
-DecodeResult decodeJpeg(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+// Decodes `bytes`, and when a fatal error comes between scans, decodes them again up to the
+// end of the last scan that read cleanly.
+DecodeResult decodeScans(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
     std::size_t retryAt = 0;
     DecodeResult result = decodeOnce(bytes, limits, retryAt);
     if (!result.isValid() && retryAt > 0 && retryAt < bytes.size()) {
@@ -305,6 +306,27 @@ DecodeResult decodeJpeg(std::span<const std::uint8_t> bytes, const DecodeLimits&
         }
     }
     return result;
+}
+
+} // namespace
+
+DecodeResult decodeJpeg(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    DecodeResult result = decodeScans(bytes, limits);
+    if (result.isValid()) {
+        return result;
+    }
+    const auto repaired = repairJpegSegments(bytes);
+    if (!repaired) {
+        return result;
+    }
+    DecodeResult mended = decodeScans(*repaired, limits);
+    if (!mended.isValid()) {
+        return result;
+    }
+    mended.partial = true;
+    mended.message = QStringLiteral(
+        "A damaged Huffman table was left out; the standard table stands in for it.");
+    return mended;
 }
 
 } // namespace zerbrak::decoding

@@ -1,5 +1,6 @@
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
+#include "PngChunkRepair.h"
 
 #include <algorithm>
 #include <array>
@@ -174,16 +175,11 @@ private:
     PngState& state_;
 };
 
-} // namespace
-
-DecodeResult decodePng(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    const auto start = firstChunk(bytes);
-    if (!start) {
-        return invalidResult(QStringLiteral("No PNG header found."));
-    }
+// Decodes the chunks that follow the signature.
+DecodeResult decodeChunks(std::span<const std::uint8_t> chunks, const DecodeLimits& limits) {
     auto state = std::make_unique<PngState>();
     PngState& s = *state;
-    s.chunks = bytes.subspan(*start);
+    s.chunks = chunks;
     s.limits = &limits;
     const PngReader reader(s);
     s.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s, onError, onWarning);
@@ -228,6 +224,33 @@ DecodeResult decodePng(std::span<const std::uint8_t> bytes, const DecodeLimits& 
     }
     result.image = std::move(s.canvas);
     return result;
+}
+
+} // namespace
+
+DecodeResult decodePng(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    const auto start = firstChunk(bytes);
+    if (!start) {
+        return invalidResult(QStringLiteral("No PNG header found."));
+    }
+    const auto chunks = bytes.subspan(*start);
+    DecodeResult result = decodeChunks(chunks, limits);
+    if (result.isValid() && !result.partial) {
+        return result;
+    }
+    const auto repaired = repairPngChunks(chunks);
+    if (!repaired) {
+        return result;
+    }
+    DecodeResult mended = decodeChunks(*repaired, limits);
+    // A picture cut short is kept unless the mended chunks give the whole of it.
+    if (!mended.isValid() || (result.isValid() && mended.partial)) {
+        return result;
+    }
+    mended.partial = true;
+    mended.message = QStringLiteral("The PNG chunk structure was damaged; decoding went on at the "
+                                    "next picture data.");
+    return mended;
 }
 
 } // namespace zerbrak::decoding

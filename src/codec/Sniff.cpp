@@ -15,8 +15,11 @@ bool startsWith(std::span<const std::uint8_t> bytes, const std::array<std::uint8
 
 ImageFormat sniffFormat(std::span<const std::uint8_t> bytes) {
     // PNG's signature holds CR LF and LF exactly so that text-mode damage breaks it; such a
-    // file is still worth handing to the PNG reader, which looks past the signature.
-    if (startsWith(bytes, std::array<std::uint8_t, 4>{0x89, 'P', 'N', 'G'})) {
+    // file is still worth handing to the PNG reader, which looks past the signature. So is
+    // one whose first bytes were struck, with its header chunk in place behind them.
+    constexpr std::array<std::uint8_t, 4> header{'I', 'H', 'D', 'R'};
+    if (startsWith(bytes, std::array<std::uint8_t, 4>{0x89, 'P', 'N', 'G'}) ||
+        (bytes.size() >= 16 && std::equal(header.begin(), header.end(), bytes.begin() + 12))) {
         return ImageFormat::Png;
     }
     if (startsWith(bytes, std::array<std::uint8_t, 3>{0xFF, 0xD8, 0xFF})) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <tiffio.h>
+#include <vector>
 
 namespace zerbrak::decoding {
 namespace {
@@ -132,24 +133,83 @@ void swapRedBlue(QImage& canvas, int firstRow, int endRow) {
     }
 }
 
-DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    auto file = std::make_unique<MemoryFile>();
-    file->bytes = bytes;
+// A damaged strip still holds the rows decoded before the damage: read one at a time, each
+// is drawn by the RGBA reader's own pixel routine, until the first that fails. Returns how
+// many rows were drawn. Only strips of interleaved samples stored top down are read by rows;
+// tiles, separate planes and YCbCr count as lost whole.
+std::uint32_t drawRowsBeforeDamage(TIFF* tiff, TIFFRGBAImage& rgba, QImage& canvas,
+                                   std::uint32_t row, std::uint32_t rows) {
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    const tmsize_t size = TIFFScanlineSize(tiff);
+    // Subsampled YCbCr is drawn in blocks of several rows, never one at a time.
+    if (TIFFIsTiled(tiff) != 0 || rgba.isContig == 0 || rgba.put.contig == nullptr ||
+        orientation != ORIENTATION_TOPLEFT || rgba.photometric == PHOTOMETRIC_YCBCR || size <= 0) {
+        return 0;
+    }
+    std::vector<std::uint8_t> line(static_cast<std::size_t>(size));
+    const auto width = static_cast<std::uint32_t>(canvas.width());
+    std::uint32_t kept = 0;
+    while (kept < rows && TIFFReadScanline(tiff, line.data(), row + kept, 0) > 0) {
+        const int y = static_cast<int>(row + kept);
+        auto* raster = reinterpret_cast<std::uint32_t*>(canvas.scanLine(y));
+        (*rgba.put.contig)(&rgba, raster, 0, row + kept, width, 1, 0, 0, line.data());
+        ++kept;
+    }
+    return kept;
+}
+
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+// Opens the bytes `file` holds, its reports kept in `file`; null when libtiff refuses them.
+TiffHandle openTiff(MemoryFile& file, const DecodeLimits& limits) {
     const std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
     if (!options) {
-        return invalidResult(QStringLiteral("Out of memory."));
+        return nullptr;
     }
     TIFFOpenOptionsSetMaxSingleMemAlloc(
         options.get(),
         static_cast<tmsize_t>(std::min<std::uint64_t>(limits.maxPixelBytes, INT64_MAX)));
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, file.get());
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, file.get());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), onError, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), onWarning, &file);
     // "m": no memory mapping, every read goes through readProc and its bounds.
-    const std::unique_ptr<TIFF, TiffCloser> tiff(
-        TIFFClientOpenExt("memory", "rm", file.get(), readProc, writeProc, seekProc, closeProc,
-                          sizeProc, mapProc, unmapProc, options.get()));
+    return TiffHandle(TIFFClientOpenExt("memory", "rm", &file, readProc, writeProc, seekProc,
+                                        closeProc, sizeProc, mapProc, unmapProc, options.get()));
+}
+
+// A second reader of the same bytes for rows one at a time: the first one's decoder is left
+// mid-strip by the failed strip, and libtiff would go on from there instead of from the
+// strip's start.
+class RowReader {
+public:
+    RowReader(std::span<const std::uint8_t> bytes, const DecodeLimits& limits)
+        : bytes_(bytes), limits_(limits) {}
+
+    TIFF* get() {
+        if (!tiff_ && !tried_) {
+            tried_ = true;
+            file_ = std::make_unique<MemoryFile>();
+            file_->bytes = bytes_;
+            tiff_ = openTiff(*file_, limits_);
+        }
+        return tiff_.get();
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    const DecodeLimits& limits_;
+    std::unique_ptr<MemoryFile> file_;
+    TiffHandle tiff_;
+    bool tried_ = false;
+};
+
+DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
+    auto file = std::make_unique<MemoryFile>();
+    file->bytes = bytes;
+    const TiffHandle tiff = openTiff(*file, limits);
     if (!tiff) {
-        return invalidResult(libraryMessage(file->error.data()));
+        return invalidResult(file->error[0] != '\0' ? libraryMessage(file->error.data())
+                                                    : QStringLiteral("Out of memory."));
     }
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -184,6 +244,7 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     }
     band = std::clamp<std::uint32_t>(band, 1, height);
     std::uint32_t goodRows = 0;
+    RowReader rowReader(bytes, limits);
     for (std::uint32_t row = 0; row < height; row += band) {
         const std::uint32_t rows = std::min(band, height - row);
         rgba.row_offset = static_cast<int>(row);
@@ -194,9 +255,15 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
         if (TIFFRGBAImageGet(&rgba, raster, width, rows) != 0) {
             swapRedBlue(canvas, first, end);
             goodRows += rows;
-        } else {
-            fillRows(canvas, first, end, kMissingPixel);
+            continue;
         }
+        // The rows from the first that fails to read on are grey.
+        TIFF* rowTiff = rowReader.get();
+        const std::uint32_t kept =
+            rowTiff != nullptr ? drawRowsBeforeDamage(rowTiff, rgba, canvas, row, rows) : 0;
+        swapRedBlue(canvas, first, first + static_cast<int>(kept));
+        goodRows += kept;
+        fillRows(canvas, first + static_cast<int>(kept), end, kMissingPixel);
     }
     if (goodRows == 0) {
         return invalidResult(libraryMessage(file->error.data()));

@@ -1,17 +1,22 @@
 #include "TiffRepair.h"
 
 #include <array>
+#include <tiffio.h>
 
 namespace zerbrak::decoding {
 namespace {
 
+constexpr std::uint16_t tagImageWidth = 256;
+constexpr std::uint16_t tagImageLength = 257;
 constexpr std::uint16_t tagBitsPerSample = 258;
 constexpr std::uint16_t tagCompression = 259;
 constexpr std::uint16_t tagPhotometric = 262;
 constexpr std::uint16_t tagSamplesPerPixel = 277;
+constexpr std::uint16_t tagRowsPerStrip = 278;
 constexpr std::uint16_t tagPlanarConfig = 284;
 constexpr std::uint16_t tagSampleFormat = 339;
 constexpr std::uint16_t typeShort = 3;
+constexpr std::uint16_t typeLong = 4;
 constexpr std::size_t entrySize = 12;
 
 // Reads and writes numbers in the file's own byte order, inside its bounds only.
@@ -69,6 +74,18 @@ bool evenOutPerSample(Bytes& file, std::size_t entry, std::uint32_t samples, boo
     return changed;
 }
 
+// A size field (one value) whose count or type was struck. A SHORT leaves the last two bytes
+// of the value field zero in either byte order, and a small LONG read as a SHORT there is the
+// same number, so those two bytes say which type gives back the file's own number.
+bool mendSize(Bytes& file, std::size_t entry) {
+    bool changed = file.put(entry + 4, 4, 1);
+    const std::uint32_t type = file.get(entry + 2, 2);
+    if (type != typeShort && type != typeLong) {
+        changed |= file.put(entry + 2, 2, file.get(entry + 10, 2) == 0 ? typeShort : typeLong);
+    }
+    return changed;
+}
+
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> repairTiffDirectory(std::span<const std::uint8_t> bytes) {
@@ -118,7 +135,18 @@ std::optional<std::vector<std::uint8_t>> repairTiffDirectory(std::span<const std
         case tagSampleFormat:
             changed |= evenOutPerSample(file, entry, samples, false);
             break;
+        case tagImageWidth:
+        case tagImageLength:
+        case tagRowsPerStrip:
+            changed |= mendSize(file, entry);
+            break;
         case tagCompression:
+            // A scheme libtiff does not know can only be damage; uncompressed is the likeliest
+            // reading of what follows, and any reading shows something.
+            if (TIFFIsCODECConfigured(static_cast<std::uint16_t>(file.get(entry + 8, 2))) == 0) {
+                changed |= file.put(entry + 8, 2, COMPRESSION_NONE);
+            }
+            [[fallthrough]];
         case tagPhotometric:
         case tagPlanarConfig:
             changed |= file.put(entry + 2, 2, typeShort);

@@ -12,11 +12,13 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <gif_lib.h>
+#include <initializer_list>
 #include <memory>
 #include <openjpeg.h>
 #include <png.h>
@@ -113,6 +115,12 @@ Bytes scattered(Bytes bytes, std::size_t from, int count, std::uint32_t seed) {
     return bytes;
 }
 
+// Where `text` first occurs in the bytes, or the end.
+std::size_t find(const Bytes& bytes, std::initializer_list<std::uint8_t> text) {
+    return static_cast<std::size_t>(
+        std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) - bytes.begin());
+}
+
 // Every line-break byte becomes CR LF and the bell a space, as a text-mode copy would.
 Bytes lineBreaksRewritten(const Bytes& bytes) {
     Bytes out;
@@ -160,7 +168,7 @@ Bytes interlacedPng(const QImage& image) {
     return out;
 }
 
-Bytes lzwTiff(const QImage& image, const QString& scratch) {
+Bytes lzwTiff(const QImage& image, const QString& scratch, int rowsPerStrip = 8) {
     TIFF* tiff = TIFFOpen(qPrintable(scratch), "w");
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, kWidth);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, kHeight);
@@ -169,7 +177,7 @@ Bytes lzwTiff(const QImage& image, const QString& scratch) {
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 8);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
     Bytes row(kWidth * 3);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
@@ -357,6 +365,7 @@ int main(int argc, char** argv) {
     const Bytes bmp = withQt(image, "bmp");
     const Bytes tiffLzw = lzwTiff(image, scratch);
     const Bytes tiffFront = frontDirectoryTiff(image);
+    const Bytes tiffOneStrip = lzwTiff(image, scratch, kHeight);
     const Bytes gifPlain = gif(false);
     const Bytes gifInterlaced = gif(true);
     const Bytes jp2 = jpeg2000(image, scratch, true);
@@ -411,6 +420,14 @@ int main(int argc, char** argv) {
         {"j2k-truncated.j2k", truncated(j2k, 0.6)},
         {"jp2-broken-header.jp2", truncated(jp2, 0.03)},
         {"garbage.bin", scattered(Bytes(4096, 0x55), 0, 4096, 23)},
+        // damage a lenient reader gets past: the length of the chunk before the picture data,
+        // a code not yet in the table in row 16 of a TIFF's only strip, an end code struck into a
+        // GIF's first row, a Huffman table's counts, the length of the codestream's size marker
+        {"png-struck-chunk-length.png", struck(png, find(png, {'p', 'H', 'Y', 's'}) - 4, 0x7F)},
+        {"tiff-lzw-early-damage.tif", struck(tiffOneStrip, tiffOneStrip.size() / 3 + 39, 0xFF)},
+        {"gif-early-damage.gif", struck(gifPlain, 13 + 3 * 256 + 10 + 1 + 1 + 16, 0xC0)},
+        {"jpeg-struck-huffman-table.jpg", struck(jpeg, find(jpeg, {0xFF, 0xC4}) + 5, 0xFF)},
+        {"jp2-struck-size-marker.jp2", struck(jp2, find(jp2, {0xFF, 0x4F, 0xFF, 0x51}) + 5, 0x30)},
     };
     for (const auto& [name, bytes] : files) {
         if (!save(dir, QString::fromLatin1(name), bytes)) {
