@@ -14,6 +14,10 @@
 namespace zerbrak::decoding {
 namespace {
 
+// The most bytes of samples one byte of a file may hold: above what LZW (about 2,700), deflate
+// (1,032) or a fax coding of a blank page reach.
+constexpr std::uint64_t kSampleBytesPerByte = 4096;
+
 struct MemoryFile {
     std::span<const std::uint8_t> bytes;
     std::uint64_t pos = 0;
@@ -133,34 +137,7 @@ void swapRedBlue(QImage& canvas, int firstRow, int endRow) {
     }
 }
 
-// A damaged strip still holds the rows decoded before the damage: read one at a time, each
-// is drawn by the RGBA reader's own pixel routine, until the first that fails. Returns how
-// many rows were drawn. Only strips of interleaved samples stored top down are read by rows;
-// tiles, separate planes and YCbCr count as lost whole.
-std::uint32_t drawRowsBeforeDamage(TIFF* tiff, TIFFRGBAImage& rgba, QImage& canvas,
-                                   std::uint32_t row, std::uint32_t rows) {
-    std::uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
-    const tmsize_t size = TIFFScanlineSize(tiff);
-    // Subsampled YCbCr is drawn in blocks of several rows, never one at a time.
-    if (TIFFIsTiled(tiff) != 0 || rgba.isContig == 0 || rgba.put.contig == nullptr ||
-        orientation != ORIENTATION_TOPLEFT || rgba.photometric == PHOTOMETRIC_YCBCR || size <= 0) {
-        return 0;
-    }
-    std::vector<std::uint8_t> line(static_cast<std::size_t>(size));
-    const auto width = static_cast<std::uint32_t>(canvas.width());
-    std::uint32_t kept = 0;
-    while (kept < rows && TIFFReadScanline(tiff, line.data(), row + kept, 0) > 0) {
-        const int y = static_cast<int>(row + kept);
-        auto* raster = reinterpret_cast<std::uint32_t*>(canvas.scanLine(y));
-        (*rgba.put.contig)(&rgba, raster, 0, row + kept, width, 1, 0, 0, line.data());
-        ++kept;
-    }
-    return kept;
-}
-
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
-
 // Opens the bytes `file` holds, its reports kept in `file`; null when libtiff refuses them.
 TiffHandle openTiff(MemoryFile& file, const DecodeLimits& limits) {
     const std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
@@ -185,6 +162,16 @@ public:
     RowReader(std::span<const std::uint8_t> bytes, const DecodeLimits& limits)
         : bytes_(bytes), limits_(limits) {}
 
+    // A row's buffer, made once for every damaged strip: a struck sample count can make one
+    // row hundreds of megabytes that the decoder never reaches.
+    std::span<std::uint8_t> line(std::size_t size) {
+        if (lineSize_ < size) {
+            line_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+            lineSize_ = size;
+        }
+        return {line_.get(), size};
+    }
+
     TIFF* get() {
         if (!tiff_ && !tried_) {
             tried_ = true;
@@ -201,7 +188,39 @@ private:
     std::unique_ptr<MemoryFile> file_;
     TiffHandle tiff_;
     bool tried_ = false;
+    std::unique_ptr<std::uint8_t[]> line_;
+    std::size_t lineSize_ = 0;
 };
+
+// A damaged strip still holds the rows decoded before the damage: read one at a time, each
+// is drawn by the RGBA reader's own pixel routine, until the first that fails. Returns how
+// many rows were drawn. Only strips of interleaved samples stored top down are read by rows;
+// tiles, separate planes and YCbCr count as lost whole.
+std::uint32_t drawRowsBeforeDamage(RowReader& reader, TIFFRGBAImage& rgba, QImage& canvas,
+                                   std::uint32_t row, std::uint32_t rows) {
+    TIFF* tiff = reader.get();
+    if (tiff == nullptr) {
+        return 0;
+    }
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    const tmsize_t size = TIFFScanlineSize(tiff);
+    // Subsampled YCbCr is drawn in blocks of several rows, never one at a time.
+    if (TIFFIsTiled(tiff) != 0 || rgba.isContig == 0 || rgba.put.contig == nullptr ||
+        orientation != ORIENTATION_TOPLEFT || rgba.photometric == PHOTOMETRIC_YCBCR || size <= 0) {
+        return 0;
+    }
+    const std::span<std::uint8_t> line = reader.line(static_cast<std::size_t>(size));
+    const auto width = static_cast<std::uint32_t>(canvas.width());
+    std::uint32_t kept = 0;
+    while (kept < rows && TIFFReadScanline(tiff, line.data(), row + kept, 0) > 0) {
+        const int y = static_cast<int>(row + kept);
+        auto* raster = reinterpret_cast<std::uint32_t*>(canvas.scanLine(y));
+        (*rgba.put.contig)(&rgba, raster, 0, row + kept, width, 1, 0, 0, line.data());
+        ++kept;
+    }
+    return kept;
+}
 
 DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
     auto file = std::make_unique<MemoryFile>();
@@ -217,6 +236,19 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
     if (auto refusal = refuseSize(width, height, limits, Capacity{bytes.size(), kPixelsPerByte})) {
         return invalidResult(*refusal);
+    }
+    // libtiff zeroes a buffer for every strip it reads, so a struck height, sample count or
+    // depth costs seconds even when no strip decodes.
+    const std::uint64_t sampleBytes =
+        std::uint64_t{height} * static_cast<std::uint64_t>(TIFFScanlineSize64(tiff.get()));
+    if (sampleBytes > 2 * limits.maxPixelBytes ||
+        sampleBytes / kSampleBytesPerByte > std::max<std::uint64_t>(bytes.size(), 1)) {
+        return invalidResult(QStringLiteral("The file declares %1 bytes of samples for %2 x %3 "
+                                            "pixels, far more than its %4 bytes could hold.")
+                                 .arg(sampleBytes)
+                                 .arg(width)
+                                 .arg(height)
+                                 .arg(bytes.size()));
     }
     std::array<char, 1024> message{};
     RgbaReader reader;
@@ -258,9 +290,7 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
             continue;
         }
         // The rows from the first that fails to read on are grey.
-        TIFF* rowTiff = rowReader.get();
-        const std::uint32_t kept =
-            rowTiff != nullptr ? drawRowsBeforeDamage(rowTiff, rgba, canvas, row, rows) : 0;
+        const std::uint32_t kept = drawRowsBeforeDamage(rowReader, rgba, canvas, row, rows);
         swapRedBlue(canvas, first, first + static_cast<int>(kept));
         goodRows += kept;
         fillRows(canvas, first + static_cast<int>(kept), end, kMissingPixel);
