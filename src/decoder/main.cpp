@@ -189,9 +189,9 @@ std::uint32_t statusKiB(const char* name) {
                : static_cast<std::uint32_t>(std::strtoul(line + std::strlen(name), nullptr, 10));
 }
 
-// The kernel's high-water mark of resident memory starts again from what is resident now, which
-// comes back: the kept arenas and input mapping are resident from earlier pictures, so a
-// decode's own peak is the mark after it less this.
+// Restarts the kernel's high-water mark of resident memory from what is resident now, and returns
+// that: the arenas and input mapping kept from earlier pictures are resident, so a decode's own
+// peak is the mark after it less this.
 std::uint32_t restartPeakMemory() {
     const FileDescriptor refs(::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC));
     if (refs.get() < 0 || ::write(refs.get(), "5", 1) != 1) {

@@ -106,11 +106,11 @@ std::vector<std::uint8_t> gifWrite(const QString& path, int width, int height, G
     EGifSetGifVersion(gif, true);
     std::vector<GifPixelType> row(static_cast<std::size_t>(width));
     for (int frame = 0; ok && frame < shape.frames; ++frame) {
-        const bool part = frame % 2 == 1;
-        const int left = part ? width / 4 : 0;
-        const int top = part ? height / 4 : 0;
-        const int w = part ? width / 2 : width;
-        const int h = part ? height / 2 : height;
+        const bool inset = frame % 2 == 1;
+        const int left = inset ? width / 4 : 0;
+        const int top = inset ? height / 4 : 0;
+        const int w = inset ? width / 2 : width;
+        const int h = inset ? height / 2 : height;
         if (shape.frames > 1) {
             const std::array<GifByteType, 4> control{0x04, 10, 0, 0};
             ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, control.data()) == GIF_OK;
