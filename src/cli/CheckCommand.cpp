@@ -15,6 +15,11 @@ int runCheck(const QStringList& arguments) {
     parser.addPositionalArgument(QStringLiteral("check"), QStringLiteral("The command."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to decode."),
                                  QStringLiteral("FILE..."));
+    const QCommandLineOption stats(
+        QStringLiteral("stats"),
+        QStringLiteral("Adds two columns to each line: the decode's time in milliseconds and the "
+                       "peak memory it took in KiB (0 when the decoder gave no answer)."));
+    parser.addOption(stats);
     if (!parseArguments(parser, arguments)) {
         return exitOk; // the help was asked for and printed
     }
@@ -36,6 +41,12 @@ int runCheck(const QStringList& arguments) {
             allDecoded = false;
             verdict = QStringLiteral("undecodable: ") +
                       (result.message.isEmpty() ? QStringLiteral("no picture") : result.message);
+        }
+        if (parser.isSet(stats)) {
+            const IsolatedDecoder::Cost cost = decoder.lastCost();
+            verdict += QStringLiteral("\t%1\t%2")
+                           .arg(static_cast<double>(cost.time.count()) / 1000.0, 0, 'f', 1)
+                           .arg(cost.peakKiB);
         }
         std::printf("%s\t%s\n", file.toLocal8Bit().constData(), verdict.toUtf8().constData());
     }

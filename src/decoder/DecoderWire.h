@@ -46,7 +46,11 @@ struct Reply {
     std::uint32_t partial = 0;
     std::uint32_t messageBytes = 0;
     std::int32_t arena = -1;
-    std::uint32_t reserved = 0;
+    // What the decode cost the helper: its own time, without the start of a fresh helper or the
+    // trip here, and the peak of resident memory it added to what the helper held before it
+    // (0 when unknown).
+    std::uint32_t decodeMicroseconds = 0;
+    std::uint32_t peakKiB = 0;
 };
 
 // Longer decoder messages are cut; they are one line for a person to read.

@@ -8,8 +8,10 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -175,7 +177,36 @@ const Arena* place(const QImage& image, std::uint32_t freeArenas, Arenas& arenas
     return arenas.oneOff.get();
 }
 
-void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas) {
+// A figure of /proc/self/status in KiB, such as "VmRSS:"; 0 when the kernel does not say.
+std::uint32_t statusKiB(const char* name) {
+    const FileDescriptor status(::open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+    std::array<char, 8192> text{};
+    const ssize_t length =
+        status.get() >= 0 ? ::read(status.get(), text.data(), text.size() - 1) : -1;
+    const char* line = length > 0 ? std::strstr(text.data(), name) : nullptr;
+    return line == nullptr
+               ? 0
+               : static_cast<std::uint32_t>(std::strtoul(line + std::strlen(name), nullptr, 10));
+}
+
+// Restarts the kernel's high-water mark of resident memory from what is resident now, and returns
+// that: the arenas and input mapping kept from earlier pictures are resident, so a decode's own
+// peak is the mark after it less this.
+std::uint32_t restartPeakMemory() {
+    const FileDescriptor refs(::open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC));
+    if (refs.get() < 0 || ::write(refs.get(), "5", 1) != 1) {
+        return 0;
+    }
+    return statusKiB("VmRSS:");
+}
+
+// What a decode cost, for the reply.
+struct Cost {
+    std::uint32_t microseconds = 0;
+    std::uint32_t peakKiB = 0;
+};
+
+void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas, Cost cost = {}) {
     QImage image = result.image;
     // A colour table would need a message of its own; these formats are rare from our readers.
     if (!image.colorTable().isEmpty()) {
@@ -184,6 +215,8 @@ void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas)
     }
     QByteArray text = result.message.toUtf8().left(static_cast<qsizetype>(maxMessageBytes));
     Reply header;
+    header.decodeMicroseconds = cost.microseconds;
+    header.peakKiB = cost.peakKiB;
     bool fresh = false;
     const Arena* picture = image.isNull() || image.width() <= 0 || image.height() <= 0
                                ? nullptr
@@ -291,9 +324,17 @@ int main(int argc, char* argv[]) {
             for (;;) {
                 ::pause();
             }
-        case RequestKind::Decode:
-            reply(decode(request, fd, input), request.freeArenas, arenas);
+        case RequestKind::Decode: {
+            const std::uint32_t resident = restartPeakMemory();
+            const auto start = std::chrono::steady_clock::now();
+            const DecodeResult result = decode(request, fd, input);
+            const auto time = std::chrono::duration_cast<std::chrono::microseconds>(
+                std::chrono::steady_clock::now() - start);
+            reply(result, request.freeArenas, arenas,
+                  {static_cast<std::uint32_t>(time.count()),
+                   resident == 0 ? 0 : std::max(statusKiB("VmHWM:"), resident) - resident});
             break;
+        }
         default:
             if (fd >= 0) {
                 ::close(fd);

@@ -161,6 +161,11 @@ QString IsolatedDecoder::helperLocation() {
     return {};
 }
 
+IsolatedDecoder::Cost IsolatedDecoder::lastCost() const {
+    const std::lock_guard lock(requestMutex_);
+    return lastCost_;
+}
+
 pid_t IsolatedDecoder::helperPid() const {
     const std::lock_guard lock(pidMutex_);
     return pid_;
@@ -257,6 +262,7 @@ std::optional<DecodeResult> IsolatedDecoder::request(std::uint32_t kind, int fd,
         busy_ = true;
         cancelled_ = false;
     }
+    lastCost_ = {};
     // A helper that died between requests shows only when this one cannot be sent: that death
     // is not this request's doing, so it goes to a fresh helper once.
     bool sent = false;
@@ -271,7 +277,13 @@ std::optional<DecodeResult> IsolatedDecoder::request(std::uint32_t kind, int fd,
             stopHelper();
         }
     }
-    return awaitReply(sent);
+    const auto start = std::chrono::steady_clock::now();
+    DecodeResult result = awaitReply(sent);
+    if (lastCost_.peakKiB == 0) {
+        lastCost_.time = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+    }
+    return result;
 }
 
 bool IsolatedDecoder::ensureHelper() {
@@ -416,6 +428,7 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
             }
             Reply reply;
             std::memcpy(&reply, buffer.data(), sizeof reply);
+            lastCost_ = {std::chrono::microseconds(reply.decodeMicroseconds), reply.peakKiB};
             const std::size_t textBytes = std::min<std::size_t>(
                 reply.messageBytes, static_cast<std::size_t>(received) - sizeof reply);
             DecodeResult result;

@@ -55,6 +55,15 @@ public:
     // does nothing.
     void cancel();
 
+    // What the last decode in the helper cost: the helper's own time and the peak of resident
+    // memory it added when it answered; the time waited and no memory when it crashed or was
+    // killed. Zero after a decode in-process.
+    struct Cost {
+        std::chrono::microseconds time{0};
+        std::uint64_t peakKiB = 0;
+    };
+    Cost lastCost() const;
+
     // The helper's process id while one runs, else -1.
     pid_t helperPid() const;
 
@@ -79,7 +88,8 @@ private:
     void stopHelper();
 
     Options options_;
-    std::mutex requestMutex_; // one decode at a time
+    mutable std::mutex requestMutex_; // one decode at a time
+    Cost lastCost_;                   // under requestMutex_
     mutable std::mutex pidMutex_;
     pid_t pid_ = -1;         // under pidMutex_; reaped only under it, so cancel() kills only ours
     bool busy_ = false;      // under pidMutex_: a request is under way
