@@ -16,6 +16,11 @@ StatusLine::StatusLine(QStatusBar& bar)
     input_->setTextFormat(Qt::PlainText);
     result_->setTextFormat(Qt::PlainText);
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long file name or report is cut at the window's edge, never widens the window past
+    // the screen; its tooltip holds it whole.
+    for (QLabel* label : {input_, result_}) {
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
     copy_->setText(QStringLiteral("Copy path"));
     copy_->setToolTip(QStringLiteral("Copy the path of the last frame"));
     copy_->hide();
@@ -28,10 +33,12 @@ StatusLine::StatusLine(QStatusBar& bar)
 
 void StatusLine::setInput(const QString& input, const QString& pass) {
     input_->setText(input + QStringLiteral(" \u2014 ") + pass);
+    input_->setToolTip(input_->text());
 }
 
 void StatusLine::setResult(const QString& result, const QString& lastPath) {
     result_->setText(result);
+    result_->setToolTip(result);
     lastPath_ = lastPath;
     copy_->setVisible(!lastPath.isEmpty());
 }
