@@ -188,7 +188,8 @@ struct Declared {
     std::uint32_t components = 0;
     std::uint32_t layers = 0;
     std::uint32_t levels = 0;
-    std::size_t layersAt = 0; // where the main coding style's layer count lies; 0: none
+    std::size_t layersAt = 0;      // where the main coding style's layer count lies; 0: none
+    std::size_t firstTilePart = 0; // where the first tile-part (SOT) starts; 0: none found
 };
 
 std::uint32_t bigEndian(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t size) {
@@ -230,15 +231,39 @@ std::optional<Declared> readDeclared(std::span<const std::uint8_t> codestream) {
     std::size_t at = 4 + bigEndian(codestream, 4, 2);
     while (at + 4 <= codestream.size() && codestream[at] == 0xFF && codestream[at + 1] != 0x90) {
         const std::uint32_t length = bigEndian(codestream, at + 2, 2);
-        if (codestream[at + 1] == 0x52 && length >= 12 && at + 2 + length <= codestream.size()) {
+        if (codestream[at + 1] == 0x52 && declared.layersAt == 0 && length >= 12 &&
+            at + 2 + length <= codestream.size()) {
             declared.layers = bigEndian(codestream, at + 6, 2);
             declared.layersAt = at + 6;
             declared.levels = codestream[at + 9];
-            break;
         }
         at += 2 + length;
     }
+    if (at + 2 <= codestream.size() && codestream[at] == 0xFF && codestream[at + 1] == 0x90) {
+        declared.firstTilePart = at;
+    }
     return declared;
+}
+
+// The first tile-part, following the chain of lengths from `first`, whose length (Psot) reaches
+// past the end of the codestream; nothing when none does. The library allocates a tile-part's
+// declared length before reading it, so one struck length costs gigabytes.
+std::optional<std::size_t> overlongTilePart(std::span<const std::uint8_t> codestream,
+                                            std::size_t first) {
+    constexpr std::size_t sotLength = 12;
+    std::size_t at = first;
+    while (at > 0 && at + sotLength <= codestream.size() && codestream[at] == 0xFF &&
+           codestream[at + 1] == 0x90) {
+        const std::uint32_t length = bigEndian(codestream, at + 6, 4);
+        if (length == 0) {
+            return std::nullopt; // the last tile-part, running to the end
+        }
+        if (length > codestream.size() - at) {
+            return at;
+        }
+        at += length;
+    }
+    return std::nullopt;
 }
 
 // Every tile needs a tile-part header of at least this many bytes (SOT and SOD).
@@ -325,13 +350,26 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
         return invalidResult(*bounds.refusal);
     }
     // The library walks every declared layer of every packet even when told to decode fewer,
-    // so an absurd count is also written down to the bound in a copy of the bytes.
+    // so an absurd count is also written down to the bound in a copy of the bytes; a tile-part
+    // longer than the bytes left is cut to them, and reads as the truncated tile-part it is.
+    const bool fewerLayers = bounds.layers > 0 && declared->layersAt > 0;
+    const std::optional<std::size_t> overlong =
+        declared ? overlongTilePart(bytes.subspan(start), declared->firstTilePart) : std::nullopt;
     std::vector<std::uint8_t> rewritten;
-    if (bounds.layers > 0 && declared->layersAt > 0) {
+    if (fewerLayers || overlong) {
         rewritten.assign(bytes.begin(), bytes.end());
+        input.bytes = rewritten;
+    }
+    if (fewerLayers) {
         rewritten[start + declared->layersAt] = static_cast<std::uint8_t>(bounds.layers >> 8);
         rewritten[start + declared->layersAt + 1] = static_cast<std::uint8_t>(bounds.layers);
-        input.bytes = rewritten;
+    }
+    if (overlong) {
+        const std::size_t lengthAt = start + *overlong + 6;
+        const auto left = static_cast<std::uint32_t>(bytes.size() - start - *overlong);
+        for (std::size_t i = 0; i < 4; ++i) {
+            rewritten[lengthAt + i] = static_cast<std::uint8_t>(left >> (8 * (3 - i)));
+        }
     }
     opj_dparameters_t parameters{};
     opj_set_default_decoder_parameters(&parameters);
@@ -380,9 +418,12 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
 
     DecodeResult result;
     const bool complained = messages->error[0] != '\0' || messages->warning[0] != '\0';
-    result.partial = !decoded || complained || !bounds.note.isEmpty();
+    result.partial = !decoded || complained || !bounds.note.isEmpty() || overlong;
     if (!bounds.note.isEmpty()) {
         result.message = bounds.note;
+    } else if (overlong) {
+        result.message = QStringLiteral("A tile-part declares more bytes than the file holds; it "
+                                        "was read as far as the file goes.");
     } else if (result.partial) {
         result.message = libraryMessage(messages->error[0] != '\0' ? messages->error.data()
                                                                    : messages->warning.data());

@@ -212,9 +212,8 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     result.message =
         libraryMessage(file->error[0] != '\0' ? file->error.data() : file->warning.data());
     if (result.partial && result.message.isEmpty()) {
-        result.message = QStringLiteral("%1 of %2 rows of the TIFF picture decoded.")
-                             .arg(goodRows)
-                             .arg(height);
+        result.message =
+            QStringLiteral("%1 of %2 rows of the TIFF picture decoded.").arg(goodRows).arg(height);
     }
     result.image = premultiplied ? canvas.convertToFormat(QImage::Format_ARGB32) : canvas;
     return result;
