@@ -14,8 +14,7 @@ namespace zerbrak::fuzz {
 
 // Small enough that a declared size the fuzzer invents is refused at the header instead of
 // allocated; the readers' own bounds are what is being exercised, not the allocator.
-inline constexpr DecodeLimits decodeLimits{.maxPixelBytes = 16ULL << 20,
-                                           .maxFileBytes = 1ULL << 20};
+inline constexpr DecodeLimits decodeLimits{.maxPixelBytes = 4ULL << 20, .maxFileBytes = 1ULL << 20};
 
 inline std::span<const std::uint8_t> bytesOf(const std::uint8_t* data, std::size_t size) {
     return {data, size};
