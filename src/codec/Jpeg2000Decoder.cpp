@@ -188,8 +188,7 @@ struct Declared {
     std::uint32_t components = 0;
     std::uint32_t layers = 0;
     std::uint32_t levels = 0;
-    std::size_t layersAt = 0;      // where the main coding style's layer count lies; 0: none
-    std::size_t firstTilePart = 0; // where the first tile-part (SOT) starts; 0: none found
+    std::size_t layersAt = 0; // where the main coding style's layer count lies; 0: none
 };
 
 std::uint32_t bigEndian(std::span<const std::uint8_t> bytes, std::size_t at, std::size_t size) {
@@ -231,39 +230,41 @@ std::optional<Declared> readDeclared(std::span<const std::uint8_t> codestream) {
     std::size_t at = 4 + bigEndian(codestream, 4, 2);
     while (at + 4 <= codestream.size() && codestream[at] == 0xFF && codestream[at + 1] != 0x90) {
         const std::uint32_t length = bigEndian(codestream, at + 2, 2);
-        if (codestream[at + 1] == 0x52 && declared.layersAt == 0 && length >= 12 &&
-            at + 2 + length <= codestream.size()) {
+        if (codestream[at + 1] == 0x52 && length >= 12 && at + 2 + length <= codestream.size()) {
             declared.layers = bigEndian(codestream, at + 6, 2);
             declared.layersAt = at + 6;
             declared.levels = codestream[at + 9];
+            break;
         }
         at += 2 + length;
-    }
-    if (at + 2 <= codestream.size() && codestream[at] == 0xFF && codestream[at + 1] == 0x90) {
-        declared.firstTilePart = at;
     }
     return declared;
 }
 
-// The first tile-part, following the chain of lengths from `first`, whose length (Psot) reaches
-// past the end of the codestream; nothing when none does. The library allocates a tile-part's
-// declared length before reading it, so one struck length costs gigabytes.
-std::optional<std::size_t> overlongTilePart(std::span<const std::uint8_t> codestream,
-                                            std::size_t first) {
+// Where a tile-part header (SOT) declares a length (Psot) reaching past the end of the
+// codestream. The library allocates a tile-part's declared length before reading it, so one
+// struck length costs gigabytes. Coded data never holds the pair FF 90, so every one is a
+// tile-part header, or damage the library may take for one after skipping what it does not
+// know: all of them are looked at, not only the chain of lengths from the first.
+std::vector<std::size_t> overlongTileParts(std::span<const std::uint8_t> codestream) {
     constexpr std::size_t sotLength = 12;
-    std::size_t at = first;
-    while (at > 0 && at + sotLength <= codestream.size() && codestream[at] == 0xFF &&
-           codestream[at + 1] == 0x90) {
-        const std::uint32_t length = bigEndian(codestream, at + 6, 4);
-        if (length == 0) {
-            return std::nullopt; // the last tile-part, running to the end
-        }
-        if (length > codestream.size() - at) {
-            return at;
-        }
-        at += length;
+    std::vector<std::size_t> found;
+    if (codestream.size() < sotLength) {
+        return found;
     }
-    return std::nullopt;
+    const std::uint8_t* data = codestream.data();
+    const std::size_t last = codestream.size() - sotLength;
+    for (std::size_t at = 0; at <= last; ++at) {
+        const void* marker = std::memchr(data + at, 0xFF, last + 1 - at);
+        if (marker == nullptr) {
+            break;
+        }
+        at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(marker) - data);
+        if (data[at + 1] == 0x90 && bigEndian(codestream, at + 6, 4) > codestream.size() - at) {
+            found.push_back(at);
+        }
+    }
+    return found;
 }
 
 // Every tile needs a tile-part header of at least this many bytes (SOT and SOD).
@@ -353,10 +354,9 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
     // so an absurd count is also written down to the bound in a copy of the bytes; a tile-part
     // longer than the bytes left is cut to them, and reads as the truncated tile-part it is.
     const bool fewerLayers = bounds.layers > 0 && declared->layersAt > 0;
-    const std::optional<std::size_t> overlong =
-        declared ? overlongTilePart(bytes.subspan(start), declared->firstTilePart) : std::nullopt;
+    const std::vector<std::size_t> overlong = overlongTileParts(bytes.subspan(start));
     std::vector<std::uint8_t> rewritten;
-    if (fewerLayers || overlong) {
+    if (fewerLayers || !overlong.empty()) {
         rewritten.assign(bytes.begin(), bytes.end());
         input.bytes = rewritten;
     }
@@ -364,9 +364,9 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
         rewritten[start + declared->layersAt] = static_cast<std::uint8_t>(bounds.layers >> 8);
         rewritten[start + declared->layersAt + 1] = static_cast<std::uint8_t>(bounds.layers);
     }
-    if (overlong) {
-        const std::size_t lengthAt = start + *overlong + 6;
-        const auto left = static_cast<std::uint32_t>(bytes.size() - start - *overlong);
+    for (const std::size_t sot : overlong) {
+        const std::size_t lengthAt = start + sot + 6;
+        const auto left = static_cast<std::uint32_t>(bytes.size() - start - sot);
         for (std::size_t i = 0; i < 4; ++i) {
             rewritten[lengthAt + i] = static_cast<std::uint8_t>(left >> (8 * (3 - i)));
         }
@@ -418,10 +418,10 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
 
     DecodeResult result;
     const bool complained = messages->error[0] != '\0' || messages->warning[0] != '\0';
-    result.partial = !decoded || complained || !bounds.note.isEmpty() || overlong;
+    result.partial = !decoded || complained || !bounds.note.isEmpty() || !overlong.empty();
     if (!bounds.note.isEmpty()) {
         result.message = bounds.note;
-    } else if (overlong) {
+    } else if (!overlong.empty()) {
         result.message = QStringLiteral("A tile-part declares more bytes than the file holds; it "
                                         "was read as far as the file goes.");
     } else if (result.partial) {
