@@ -242,6 +242,32 @@ std::optional<Declared> readDeclared(std::span<const std::uint8_t> codestream) {
     return declared;
 }
 
+// Where a tile-part header (SOT) declares a length (Psot) reaching past the end of the
+// codestream. The library allocates a tile-part's declared length before reading it, so one
+// struck length costs gigabytes. Coded data never holds the pair FF 90, so every one is a
+// tile-part header, or damage the library may take for one after skipping what it does not
+// know: all of them are looked at, not only the chain of lengths from the first.
+std::vector<std::size_t> overlongTileParts(std::span<const std::uint8_t> codestream) {
+    constexpr std::size_t sotLength = 12;
+    std::vector<std::size_t> found;
+    if (codestream.size() < sotLength) {
+        return found;
+    }
+    const std::uint8_t* data = codestream.data();
+    const std::size_t last = codestream.size() - sotLength;
+    for (std::size_t at = 0; at <= last; ++at) {
+        const void* marker = std::memchr(data + at, 0xFF, last + 1 - at);
+        if (marker == nullptr) {
+            break;
+        }
+        at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(marker) - data);
+        if (data[at + 1] == 0x90 && bigEndian(codestream, at + 6, 4) > codestream.size() - at) {
+            found.push_back(at);
+        }
+    }
+    return found;
+}
+
 // Every tile needs a tile-part header of at least this many bytes (SOT and SOD).
 constexpr std::uint64_t kTilePartBytes = 14;
 // Tiles the library is always trusted with, however few bytes hold them.
@@ -334,13 +360,25 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
         return invalidResult(*bounds.refusal);
     }
     // The library walks every declared layer of every packet even when told to decode fewer,
-    // so an absurd count is also written down to the bound in a copy of the bytes.
+    // so an absurd count is also written down to the bound in a copy of the bytes; a tile-part
+    // longer than the bytes left is cut to them, and reads as the truncated tile-part it is.
+    const bool fewerLayers = bounds.layers > 0 && declared->layersAt > 0;
+    const std::vector<std::size_t> overlong = overlongTileParts(bytes.subspan(start));
     std::vector<std::uint8_t> rewritten;
-    if (bounds.layers > 0 && declared->layersAt > 0) {
+    if (fewerLayers || !overlong.empty()) {
         rewritten.assign(bytes.begin(), bytes.end());
+        input.bytes = rewritten;
+    }
+    if (fewerLayers) {
         rewritten[start + declared->layersAt] = static_cast<std::uint8_t>(bounds.layers >> 8);
         rewritten[start + declared->layersAt + 1] = static_cast<std::uint8_t>(bounds.layers);
-        input.bytes = rewritten;
+    }
+    for (const std::size_t sot : overlong) {
+        const std::size_t lengthAt = start + sot + 6;
+        const auto left = static_cast<std::uint32_t>(bytes.size() - start - sot);
+        for (std::size_t i = 0; i < 4; ++i) {
+            rewritten[lengthAt + i] = static_cast<std::uint8_t>(left >> (8 * (3 - i)));
+        }
     }
     opj_dparameters_t parameters{};
     opj_set_default_decoder_parameters(&parameters);
@@ -389,9 +427,12 @@ DecodeResult decodeAs(std::span<const std::uint8_t> bytes, OPJ_CODEC_FORMAT form
 
     DecodeResult result;
     const bool complained = messages->error[0] != '\0' || messages->warning[0] != '\0';
-    result.partial = !decoded || complained || !bounds.note.isEmpty();
+    result.partial = !decoded || complained || !bounds.note.isEmpty() || !overlong.empty();
     if (!bounds.note.isEmpty()) {
         result.message = bounds.note;
+    } else if (!overlong.empty()) {
+        result.message = QStringLiteral("A tile-part declares more bytes than the file holds; it "
+                                        "was read as far as the file goes.");
     } else if (result.partial) {
         result.message = libraryMessage(messages->error[0] != '\0' ? messages->error.data()
                                                                    : messages->warning.data());

@@ -96,6 +96,12 @@ int onWarning(TIFF*, void* user, const char* module, const char* format, va_list
     return keepText(static_cast<MemoryFile*>(user)->warning, module, format, args);
 }
 
+// libtiff gives up on some damage without a word; the result still says what happened.
+QString reason(const char* text, const char* otherwise) {
+    const QString message = libraryMessage(text);
+    return message.isEmpty() ? QString::fromLatin1(otherwise) : message;
+}
+
 struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
@@ -227,8 +233,7 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     file->bytes = bytes;
     const TiffHandle tiff = openTiff(*file, limits);
     if (!tiff) {
-        return invalidResult(file->error[0] != '\0' ? libraryMessage(file->error.data())
-                                                    : QStringLiteral("Out of memory."));
+        return invalidResult(reason(file->error.data(), "The TIFF header could not be read."));
     }
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -253,7 +258,7 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     std::array<char, 1024> message{};
     RgbaReader reader;
     if (!reader.begin(tiff.get(), message)) {
-        return invalidResult(libraryMessage(message.data()));
+        return invalidResult(reason(message.data(), "The TIFF picture could not be set up."));
     }
     TIFFRGBAImage& rgba = reader.image();
     rgba.req_orientation = ORIENTATION_TOPLEFT;
@@ -296,12 +301,16 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
         fillRows(canvas, first + static_cast<int>(kept), end, kMissingPixel);
     }
     if (goodRows == 0) {
-        return invalidResult(libraryMessage(file->error.data()));
+        return invalidResult(reason(file->error.data(), "No strip of the TIFF picture decoded."));
     }
     DecodeResult result;
     result.partial = goodRows < height;
     result.message =
         libraryMessage(file->error[0] != '\0' ? file->error.data() : file->warning.data());
+    if (result.partial && result.message.isEmpty()) {
+        result.message =
+            QStringLiteral("%1 of %2 rows of the TIFF picture decoded.").arg(goodRows).arg(height);
+    }
     result.image = premultiplied ? canvas.convertToFormat(QImage::Format_ARGB32) : canvas;
     return result;
 }
