@@ -45,6 +45,25 @@ void fillRows(QImage& image, int firstRow, int endRow, QRgb colour) {
     }
 }
 
+DecodeResult decodeOrMend(std::span<const std::uint8_t> bytes, const DecodeLimits& limits,
+                          BytesDecoder decode, BytesRepair repair, const QString& mendedMessage) {
+    DecodeResult result = decode(bytes, limits);
+    if (result.isValid()) {
+        return result;
+    }
+    const auto repaired = repair(bytes);
+    if (!repaired) {
+        return result;
+    }
+    DecodeResult mended = decode(*repaired, limits);
+    if (!mended.isValid()) {
+        return result;
+    }
+    mended.partial = true;
+    mended.message = mendedMessage;
+    return mended;
+}
+
 DecodeResult invalidResult(const QString& message) {
     DecodeResult result;
     result.message = message;

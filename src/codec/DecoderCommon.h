@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace zerbrak::decoding {
 
@@ -36,6 +38,14 @@ QImage makeCanvas(int width, int height, bool alpha);
 void fillRows(QImage& image, int firstRow, int endRow, QRgb colour);
 
 DecodeResult invalidResult(const QString& message);
+
+using BytesDecoder = DecodeResult (*)(std::span<const std::uint8_t>, const DecodeLimits&);
+using BytesRepair = std::optional<std::vector<std::uint8_t>> (*)(std::span<const std::uint8_t>);
+
+// Decodes the bytes; when no picture comes of them and `repair` mends something, the mended
+// bytes are decoded instead, and a picture from them is partial, with `mendedMessage`.
+DecodeResult decodeOrMend(std::span<const std::uint8_t> bytes, const DecodeLimits& limits,
+                          BytesDecoder decode, BytesRepair repair, const QString& mendedMessage);
 
 // A C library's message, which may be missing, trimmed of its trailing newline.
 QString libraryMessage(const char* text);

@@ -471,21 +471,8 @@ DecodeResult decodeEither(std::span<const std::uint8_t> bytes, const DecodeLimit
 } // namespace
 
 DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    DecodeResult result = decodeEither(bytes, limits);
-    if (result.isValid()) {
-        return result;
-    }
-    const auto repaired = repairJpeg2000Header(bytes);
-    if (!repaired) {
-        return result;
-    }
-    DecodeResult mended = decodeEither(*repaired, limits);
-    if (!mended.isValid()) {
-        return result;
-    }
-    mended.partial = true;
-    mended.message = QStringLiteral("The picture's size marker was damaged; it was mended.");
-    return mended;
+    return decodeOrMend(bytes, limits, decodeEither, repairJpeg2000Header,
+                        QStringLiteral("The picture's size marker was damaged; it was mended."));
 }
 
 } // namespace zerbrak::decoding

@@ -311,22 +311,8 @@ DecodeResult decodeScans(std::span<const std::uint8_t> bytes, const DecodeLimits
 } // namespace
 
 DecodeResult decodeJpeg(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    DecodeResult result = decodeScans(bytes, limits);
-    if (result.isValid()) {
-        return result;
-    }
-    const auto repaired = repairJpegSegments(bytes);
-    if (!repaired) {
-        return result;
-    }
-    DecodeResult mended = decodeScans(*repaired, limits);
-    if (!mended.isValid()) {
-        return result;
-    }
-    mended.partial = true;
-    mended.message = QStringLiteral(
-        "A damaged Huffman table was left out; the standard table stands in for it.");
-    return mended;
+    return decodeOrMend(bytes, limits, decodeScans, repairJpegSegments,
+                        QStringLiteral("The file's damaged tables or markers were mended."));
 }
 
 } // namespace zerbrak::decoding

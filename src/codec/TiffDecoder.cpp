@@ -318,22 +318,9 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
 } // namespace
 
 DecodeResult decodeTiff(std::span<const std::uint8_t> bytes, const DecodeLimits& limits) {
-    DecodeResult result = decodeDirectly(bytes, limits);
-    if (result.isValid()) {
-        return result;
-    }
-    const auto repaired = repairTiffDirectory(bytes);
-    if (!repaired) {
-        return result;
-    }
-    DecodeResult mended = decodeDirectly(*repaired, limits);
-    if (!mended.isValid()) {
-        return result;
-    }
-    mended.partial = true;
-    mended.message =
-        QStringLiteral("The TIFF directory was damaged; its sample fields were mended.");
-    return mended;
+    return decodeOrMend(
+        bytes, limits, decodeDirectly, repairTiffDirectory,
+        QStringLiteral("The TIFF directory was damaged; its sample fields were mended."));
 }
 
 } // namespace zerbrak::decoding
