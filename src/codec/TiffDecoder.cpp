@@ -17,6 +17,9 @@ namespace {
 // The most bytes of samples one byte of a file may hold: above what LZW (about 2,700), deflate
 // (1,032) or a fax coding of a blank page reach.
 constexpr std::uint64_t kSampleBytesPerByte = 4096;
+// Samples stored as they are fill the file byte for byte; what a truncated file still holds
+// beyond a sixty-fourth of them is shown.
+constexpr std::uint64_t kStoredSampleBytesPerByte = 64;
 
 struct MemoryFile {
     std::span<const std::uint8_t> bytes;
@@ -246,8 +249,12 @@ DecodeResult decodeDirectly(std::span<const std::uint8_t> bytes, const DecodeLim
     // depth costs seconds even when no strip decodes.
     const std::uint64_t sampleBytes =
         std::uint64_t{height} * static_cast<std::uint64_t>(TIFFScanlineSize64(tiff.get()));
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
+    const std::uint64_t perByte =
+        compression == COMPRESSION_NONE ? kStoredSampleBytesPerByte : kSampleBytesPerByte;
     if (sampleBytes > 2 * limits.maxPixelBytes ||
-        sampleBytes / kSampleBytesPerByte > std::max<std::uint64_t>(bytes.size(), 1)) {
+        sampleBytes / perByte > std::max<std::uint64_t>(bytes.size(), 1)) {
         return invalidResult(QStringLiteral("The file declares %1 bytes of samples for %2 x %3 "
                                             "pixels, far more than its %4 bytes could hold.")
                                  .arg(sampleBytes)
