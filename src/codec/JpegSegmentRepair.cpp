@@ -151,13 +151,19 @@ public:
     explicit Mender(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     void replace(std::size_t at, std::size_t end, std::span<const std::uint8_t> with) {
-        // A segment whose marker was mended already may be replaced whole after it.
         if (at < copied_) {
-            out_.resize(out_.size() - (copied_ - at));
+            // A segment whose marker was mended already may be replaced whole after it; a
+            // place inside a stretch already replaced is left as it was replaced.
+            if (at != lastAt_) {
+                return;
+            }
+            out_.resize(lastOut_);
             copied_ = at;
         }
         out_.insert(out_.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(copied_),
                     bytes_.begin() + static_cast<std::ptrdiff_t>(at));
+        lastAt_ = at;
+        lastOut_ = out_.size();
         out_.insert(out_.end(), with.begin(), with.end());
         copied_ = end;
         changed_ = true;
@@ -173,6 +179,8 @@ public:
     }
 
 private:
+    std::size_t lastAt_ = 0;  // where the last replacement began in the bytes
+    std::size_t lastOut_ = 0; // and in the copy
     std::span<const std::uint8_t> bytes_;
     Bytes out_;
     std::size_t copied_ = 0;
