@@ -275,7 +275,7 @@ constexpr std::uint64_t kTilesTrusted = 4096;
 // The most pixels decoded at full resolution. The library holds four bytes a sample of every
 // component, and its time grows with the pixels whatever the bytes hold: a larger picture
 // (often a struck size) is shown at a lower resolution, which leaves the file alone.
-constexpr std::uint64_t kFullResolutionPixels = std::uint64_t{16} << 20U;
+constexpr std::uint64_t kFullResolutionPixels = std::uint64_t{12} << 20U;
 
 // How a codestream's declarations are held to what its bytes could carry.
 struct Bounds {
