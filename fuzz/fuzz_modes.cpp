@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Case c = readCase(input);
 
     RandomSource referenceRandom(c.seed);
-    const Bytes expected = fuzz::referenceMode(c.mode, c.bytes, c.params, referenceRandom);
+    const Bytes expected = referenceMode(c.mode, c.bytes, c.params, referenceRandom);
     RandomSource wholeRandom(c.seed);
     const Bytes whole = applyMode(c.mode, c.bytes, c.params, wholeRandom);
     RandomSource streamRandom(c.seed);

@@ -1,4 +1,5 @@
 #include "RandomBytes.h"
+#include "ReferenceModes.h"
 #include "core/CorruptionModes.h"
 #include "core/RandomSource.h"
 
@@ -30,46 +31,9 @@ Bytes rewrite(const Bytes& input) {
     return output;
 }
 
-// The walk exactly as described, one position at a time, for comparison with the fast one.
-void referenceScatter(Bytes& buffer, const GlitchParams& p, RandomSource& random) {
-    const std::int32_t spacing = 100 - p.chance;
-    for (std::size_t i = headerGuard; i < buffer.size(); ++i) {
-        if (p.replace && buffer[i] == p.fromByte) {
-            buffer[i] = p.toByte;
-        }
-        if (spacing == 0) {
-            break;
-        }
-        if (static_cast<std::int64_t>(i) % spacing != 0) {
-            continue;
-        }
-        if (random.draw() % static_cast<std::uint32_t>(p.chance + 1) == 0) {
-            buffer[i] = static_cast<std::uint8_t>(random.draw() % 256);
-        }
-    }
-}
-
 Bytes referenceRewrite(const Bytes& in) {
-    if (in.size() < headerGuard) {
-        return in;
-    }
-    Bytes out(in.begin(), in.begin() + headerGuard);
-    for (std::size_t r = headerGuard; r < in.size(); ++r) {
-        switch (in[r]) {
-        case 0x07:
-            out.push_back(0x20);
-            break;
-        case 0x0A:
-        case 0x0D:
-        case 0x0B:
-            out.push_back(0x0D);
-            out.push_back(0x0A);
-            break;
-        default:
-            out.push_back(in[r]);
-        }
-    }
-    return out;
+    RandomSource unused(1); // the rewrite draws nothing
+    return referenceMode(CorruptionMode::LineBreakRewrite, in, {}, unused);
 }
 
 } // namespace
@@ -227,7 +191,7 @@ private slots:
         RandomSource fastRandom(99);
         RandomSource slowRandom(99);
         replaceAndScatter(fast, params, fastRandom);
-        referenceScatter(slow, params, slowRandom);
+        slow = referenceMode(CorruptionMode::ReplaceAndScatter, slow, params, slowRandom);
         QCOMPARE(fast, slow);
         QCOMPARE(fastRandom.draw(), slowRandom.draw()); // same number of draws
     }

@@ -7,10 +7,10 @@
 #include <vector>
 
 // The three corruption modes written the obvious way, one byte at a time with plain remainders,
-// for the differential fuzz target to hold the fast ones against.
-namespace zerbrak::fuzz {
+// for the unit tests and the differential fuzz target to hold the fast ones against.
+namespace zerbrak {
 
 std::vector<std::uint8_t> referenceMode(CorruptionMode mode, std::vector<std::uint8_t> bytes,
                                         const GlitchParams& params, RandomSource& random);
 
-} // namespace zerbrak::fuzz
+} // namespace zerbrak

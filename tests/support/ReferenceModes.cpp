@@ -1,6 +1,6 @@
 #include "ReferenceModes.h"
 
-namespace zerbrak::fuzz {
+namespace zerbrak {
 namespace {
 
 // Every byte after the guard is written on its own: a line break as CR LF, a bell as a space.
@@ -72,4 +72,4 @@ std::vector<std::uint8_t> referenceMode(CorruptionMode mode, std::vector<std::ui
     return bytes;
 }
 
-} // namespace zerbrak::fuzz
+} // namespace zerbrak
