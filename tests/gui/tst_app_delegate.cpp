@@ -435,6 +435,9 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", runtime);
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("HOME", dir_.filePath("home-handover"));
+        // Whatever display the tests run on: the launches are offscreen.
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
         const auto launch = [&](const QStringList& files) {
             auto program = std::make_unique<QProcess>();
             program->setProcessEnvironment(environment);
@@ -458,7 +461,7 @@ private slots:
         {
             App app;
             ZerbrakAppDelegate& d = app.delegate;
-            SingleInstance running(folder, ZERBRAK_APP_ID);
+            SingleInstance running(folder, ZERBRAK_APP_ID, QString()); // no display, as above
             QVERIFY(running.claim({}));
             connect(&running, &SingleInstance::filesHandedOver, &d, &ZerbrakAppDelegate::openFiles);
 
