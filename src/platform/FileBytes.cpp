@@ -70,7 +70,8 @@ OpenedFile openRegular(int at, const QString& path, int extraFlags = 0) {
         const int code = errno;
         // A socket cannot be opened at all; its error ("No such device or address") would
         // only confuse, and so would a refused link's ("Too many levels of symbolic links").
-        const bool known = (code == ENXIO || code == ELOOP) &&
+        const bool refusedLink = code == ELOOP && (extraFlags & O_NOFOLLOW) != 0;
+        const bool known = (code == ENXIO || refusedLink) &&
                            ::fstatat(at, native.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                            (S_ISSOCK(info.st_mode) || S_ISLNK(info.st_mode));
         file.problem = known ? kindProblem(info.st_mode) : systemError(code);
