@@ -18,8 +18,6 @@ namespace {
 constexpr int handOverTimeoutMs = 5000;
 constexpr char ack = '\x06';
 
-// Hands `files` to the program listening at `socketPath` and waits until it has taken them.
-// False when nothing listens there or it did not answer in time.
 // The lock's or the socket's name holds a link: nothing of ours, neither followed nor removed.
 bool isLink(const QString& path) {
     struct stat info {};
@@ -44,6 +42,8 @@ QString tagText(QString text) {
         QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
 }
 
+// Hands `files` to the program listening at `socketPath` and waits until it has taken them.
+// False when nothing listens there or it did not answer in time.
 bool handOver(const QString& socketPath, const QStringList& files, int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
