@@ -32,7 +32,7 @@ bool plainTagCharacter(QChar c) {
 }
 
 // The same display always gives the same text, and two displays two texts.
-QString tagText(QString text) {
+QString tagText(const QString& text) {
     constexpr qsizetype longest = 24;
     if (!text.isEmpty() && text.size() <= longest &&
         std::all_of(text.cbegin(), text.cend(), plainTagCharacter)) {
