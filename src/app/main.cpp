@@ -47,11 +47,11 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral(ZERBRAK_APP_ID));
     const QStringList files = fileArguments(app);
 
-    // A program already running takes the files, and this launch ends there.
+    // A program already running on this display takes the files, and this launch ends there.
     std::unique_ptr<zerbrak::SingleInstance> instance;
     if (const zerbrak::ScratchFolder folder = zerbrak::scratchFolder(); folder.usable()) {
-        instance =
-            std::make_unique<zerbrak::SingleInstance>(folder.path, QStringLiteral(ZERBRAK_APP_ID));
+        instance = std::make_unique<zerbrak::SingleInstance>(
+            folder.path, QStringLiteral(ZERBRAK_APP_ID), zerbrak::currentDisplayTag());
         if (!instance->claim(files)) {
             return 0;
         }

@@ -1,10 +1,14 @@
 #include "SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QThread>
+#include <algorithm>
+#include <sys/stat.h>
 
 namespace zerbrak {
 namespace {
@@ -13,6 +17,30 @@ namespace {
 // lost the lock to another starting at the same moment waits this long for it to listen.
 constexpr int handOverTimeoutMs = 5000;
 constexpr char ack = '\x06';
+
+// The lock's or the socket's name holds a link: nothing of ours, neither followed nor removed.
+bool isLink(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool plainTagCharacter(QChar c) {
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.') ||
+           c == QLatin1Char('-') || c == QLatin1Char('_');
+}
+
+// The same display always gives the same text, and two displays two texts.
+QString tagText(const QString& text) {
+    constexpr qsizetype longest = 24;
+    if (!text.isEmpty() && text.size() <= longest &&
+        std::all_of(text.cbegin(), text.cend(), plainTagCharacter)) {
+        return text;
+    }
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+}
 
 // Hands `files` to the program listening at `socketPath` and waits until it has taken them.
 // False when nothing listens there or it did not answer in time.
@@ -40,11 +68,38 @@ bool handOver(const QString& socketPath, const QStringList& files, int timeoutMs
     return socket.getChar(&answer) && answer == ack;
 }
 
+QString instanceName(const QString& appId, const QString& display) {
+    return display.isEmpty() ? appId : appId + QLatin1Char('-') + display;
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(const QString& folder, const QString& appId, QObject* parent)
-    : QObject(parent), socketPath_(QDir(folder).filePath(appId + QStringLiteral(".socket"))),
-      lock_(QDir(folder).filePath(appId + QStringLiteral(".lock"))) {
+QString displayTag(const QString& waylandDisplay, const QString& x11Display) {
+    if (!waylandDisplay.isEmpty()) {
+        return QStringLiteral("wl-") + tagText(waylandDisplay);
+    }
+    if (x11Display.isEmpty()) {
+        return {};
+    }
+    QString display = x11Display;
+    if (display.startsWith(QLatin1Char(':'))) {
+        display.remove(0, 1);
+    }
+    if (display.endsWith(QStringLiteral(".0"))) {
+        display.chop(2);
+    }
+    return QStringLiteral("x11-") + tagText(display);
+}
+
+QString currentDisplayTag() {
+    return displayTag(qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"));
+}
+
+SingleInstance::SingleInstance(const QString& folder, const QString& appId, const QString& display,
+                               QObject* parent)
+    : QObject(parent),
+      socketPath_(QDir(folder).filePath(instanceName(appId, display) + QStringLiteral(".socket"))),
+      lock_(QDir(folder).filePath(instanceName(appId, display) + QStringLiteral(".lock"))) {
     // Only a dead holder makes the lock stale, however long the program has been running.
     lock_.setStaleLockTime(0);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
@@ -58,6 +113,9 @@ SingleInstance::SingleInstance(const QString& folder, const QString& appId, QObj
 }
 
 bool SingleInstance::claim(const QStringList& files) {
+    if (isLink(lock_.fileName()) || isLink(socketPath_)) {
+        return true; // run on our own
+    }
     const QDeadlineTimer deadline(handOverTimeoutMs);
     while (!deadline.hasExpired()) {
         if (handOver(socketPath_, files, handOverTimeoutMs)) {

@@ -5,6 +5,7 @@
 #include "platform/Desktop.h"
 #include "platform/FileBytes.h"
 #include "platform/Log.h"
+#include "platform/ScratchFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -112,7 +113,7 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
     }
 
     // Checked before the output is opened, so a pass that cannot read leaves the output alone.
-    const InputFile input = openInputFile(session.inPath);
+    const InputFile input = openPassInput(session.inPath);
     if (!input.ok()) {
         desktop.alertRunFailed(input.error);
         return {outputPath, false, true, true};

@@ -21,12 +21,13 @@ QString sentence(const QString& text) {
 // The scratch file still holds what a remembered re-encode wrote: nothing else (another
 // instance, the command-line tool, the user) has replaced it since. When the input is the
 // scratch file itself, its bytes were just hashed.
-bool scratchHolds(const QString& scratch, const ContentHash& remembered, const QString& inputPath,
+bool scratchHolds(const ScratchFolder& folder, const QString& scratchName,
+                  const ContentHash& remembered, const QString& inputPath,
                   const ContentHash& inputHash) {
-    if (inputPath == scratch) {
+    if (inputPath == folder.filePath(scratchName)) {
         return inputHash == remembered;
     }
-    const InputFile held = openInputFile(scratch);
+    const InputFile held = folder.open(scratchName);
     return held.ok() && contentHash(held) == remembered;
 }
 
@@ -34,7 +35,8 @@ bool scratchHolds(const QString& scratch, const ContentHash& remembered, const Q
 // the scratch file still holds the result; false when the re-encode has to run. The input is
 // hashed a piece at a time, so a remembered re-encode never holds the input whole.
 bool showRemembered(TranscodeMemo& memo, Desktop& desktop, const InputFile& input,
-                    const QString& inputPath, FixedTarget target, const QString& scratch) {
+                    const QString& inputPath, FixedTarget target, const ScratchFolder& folder,
+                    const QString& scratchName) {
     if (!memo.enabled()) {
         return false;
     }
@@ -43,7 +45,7 @@ bool showRemembered(TranscodeMemo& memo, Desktop& desktop, const InputFile& inpu
         return false;
     }
     const std::optional<TranscodeMemo::Recalled> recalled = memo.recall(*inputHash, target);
-    if (!recalled || !scratchHolds(scratch, recalled->scratch, inputPath, *inputHash)) {
+    if (!recalled || !scratchHolds(folder, scratchName, recalled->scratch, inputPath, *inputHash)) {
         return false;
     }
     memo.countSkipped();
@@ -78,13 +80,16 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
     if (!folder.usable()) {
         return cannot(folder.error, false);
     }
-    // Opened as every pass opens its input: a named pipe or a device is refused, not waited on.
-    const InputFile opened = openInputFile(inputPath);
+    // Opened as every pass opens its input: a named pipe or a device is refused, not waited on,
+    // and the scratch file of the pass before is not read through a link.
+    const InputFile opened = openPassInput(inputPath);
     if (!opened.ok()) {
         return {opened.error, true};
     }
-    const QString scratch = folder.filePath(QString::fromUtf8(row.scratchName));
-    if (!showRemembered(session.transcodeMemo, desktop, opened, inputPath, *target, scratch)) {
+    const QString scratchName = QString::fromUtf8(row.scratchName);
+    const QString scratch = folder.filePath(scratchName);
+    if (!showRemembered(session.transcodeMemo, desktop, opened, inputPath, *target, folder,
+                        scratchName)) {
         const FileBytes input = readRemaining(opened, inputPath);
         if (!input.ok()) {
             return {input.error, true};
@@ -104,7 +109,7 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
                           true);
         }
         // A half-written scratch file would be the input of every later pass: whole or nothing.
-        if (const QString error = writeFileWhole(scratch, encoded.bytes); !error.isEmpty()) {
+        if (const QString error = folder.writeWhole(scratchName, encoded.bytes); !error.isEmpty()) {
             return cannot(
                 QStringLiteral("the scratch file %1 cannot be written (%2)").arg(scratch, error),
                 false);

@@ -1,6 +1,7 @@
 #include "FileBytes.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <array>
 #include <cerrno>
@@ -39,6 +40,9 @@ QString kindProblem(mode_t mode) {
     if (S_ISSOCK(mode)) {
         return notRegular("a socket");
     }
+    if (S_ISLNK(mode)) {
+        return notRegular("a symbolic link");
+    }
     return notRegular("something else");
 }
 
@@ -52,21 +56,25 @@ struct OpenedFile {
     QString problem; // empty when fd is a regular file open for reading
 };
 
-// Opens `path` for reading when it is a regular file. O_NONBLOCK keeps the open of a named
-// pipe from waiting for a writer; fstat then judges what was actually opened, so the file
-// cannot be swapped between a check and the open.
-OpenedFile openRegular(const QString& path) {
+// Opens `path` (relative to the folder `at`) for reading when it is a regular file. O_NONBLOCK
+// keeps the open of a named pipe from waiting for a writer; fstat then judges what was actually
+// opened, so the file cannot be swapped between a check and the open.
+OpenedFile openRegular(int at, const QString& path, int extraFlags = 0) {
     const QByteArray native = QFile::encodeName(path);
-    OpenedFile file{
-        FileDescriptor(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)), 0, {}};
+    OpenedFile file{FileDescriptor(::openat(at, native.constData(),
+                                            O_RDONLY | O_NONBLOCK | O_CLOEXEC | extraFlags)),
+                    0,
+                    {}};
     struct stat info {};
     if (!file.fd.valid()) {
         const int code = errno;
         // A socket cannot be opened at all; its error ("No such device or address") would
-        // only confuse.
-        const bool socket =
-            code == ENXIO && ::stat(native.constData(), &info) == 0 && S_ISSOCK(info.st_mode);
-        file.problem = socket ? kindProblem(info.st_mode) : systemError(code);
+        // only confuse, and so would a refused link's ("Too many levels of symbolic links").
+        const bool refusedLink = code == ELOOP && (extraFlags & O_NOFOLLOW) != 0;
+        const bool known = (code == ENXIO || refusedLink) &&
+                           ::fstatat(at, native.constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                           (S_ISSOCK(info.st_mode) || S_ISLNK(info.st_mode));
+        file.problem = known ? kindProblem(info.st_mode) : systemError(code);
     } else if (::fstat(file.fd.get(), &info) != 0) {
         file.problem = systemError(errno);
     } else {
@@ -76,15 +84,80 @@ OpenedFile openRegular(const QString& path) {
     return file;
 }
 
-} // namespace
-
-InputFile openInputFile(const QString& path) {
-    OpenedFile opened = openRegular(path);
+InputFile inputFile(OpenedFile opened, const QString& path) {
     InputFile file{std::move(opened.fd), opened.size, {}};
     if (!opened.problem.isEmpty()) {
         file.error = readError(path, opened.problem);
     }
     return file;
+}
+
+// Writes all of `bytes` to `fd`; the system's error code when it refused some, else 0.
+int writeAllTo(int fd, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return put < 0 ? errno : ENOSPC;
+        }
+        bytes = bytes.subspan(static_cast<std::size_t>(put));
+    }
+    return 0;
+}
+
+struct Temporary {
+    FileDescriptor fd{-1};
+    QByteArray name;
+    int error = 0; // the system's code when there is none
+};
+
+// A fresh file in `folder` for the bytes that will replace `name`. Made with O_EXCL, so it
+// never opens a file or link that was there before.
+Temporary freshTemporary(int folder, const QByteArray& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QByteArray temporary =
+            '.' + name + '.' + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+        FileDescriptor fd(::openat(folder, temporary.constData(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (const int error = fd.valid() ? 0 : errno; error != EEXIST) {
+            return {std::move(fd), std::move(temporary), error};
+        }
+    }
+    return {FileDescriptor(-1), {}, EEXIST};
+}
+
+} // namespace
+
+InputFile openInputFile(const QString& path) {
+    return inputFile(openRegular(AT_FDCWD, path), path);
+}
+
+InputFile openInputFileAt(int folder, const QString& name, const QString& path) {
+    return inputFile(openRegular(folder, name, O_NOFOLLOW), path);
+}
+
+QString writeFileWholeAt(int folder, const QString& name, std::span<const std::uint8_t> bytes) {
+    const QByteArray native = QFile::encodeName(name);
+    const Temporary temporary = freshTemporary(folder, native);
+    if (!temporary.fd.valid()) {
+        return systemError(temporary.error);
+    }
+    int code = writeAllTo(temporary.fd.get(), bytes);
+    // On the disk before the rename, as a save elsewhere would be: never a named empty file.
+    if (code == 0 && ::fdatasync(temporary.fd.get()) != 0 && errno != EINVAL) {
+        code = errno;
+    }
+    if (code == 0 &&
+        ::renameat(folder, temporary.name.constData(), folder, native.constData()) != 0) {
+        code = errno;
+    }
+    if (code != 0) {
+        ::unlinkat(folder, temporary.name.constData(), 0);
+        return systemError(code);
+    }
+    return {};
 }
 
 QString cannotRead(const QString& path, int code) {
@@ -120,7 +193,7 @@ QString writeFileWhole(const QString& path, std::span<const std::uint8_t> bytes)
 }
 
 QString unreadableFileError(const QString& path) {
-    const QString problem = openRegular(path).problem;
+    const QString problem = openRegular(AT_FDCWD, path).problem;
     return problem.isEmpty() ? problem : readError(path, problem);
 }
 

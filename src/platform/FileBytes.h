@@ -25,6 +25,10 @@ struct InputFile {
 // being read (a pipe or a terminal would never end).
 InputFile openInputFile(const QString& path);
 
+// Opens the file `name` in the open folder `folder` as openInputFile does, but never through a
+// link; `path` names it in the error.
+InputFile openInputFileAt(int folder, const QString& name, const QString& path);
+
 // "Cannot read PATH: why." for the system's error `code`, or for a reason of our own.
 QString cannotRead(const QString& path, int code);
 QString cannotRead(const QString& path, const QString& why);
@@ -54,6 +58,11 @@ bool writeAll(QFileDevice& file, std::span<const std::uint8_t> bytes);
 // it takes the bytes and is renamed over it only once all of them are written. Returns why it
 // could not, in the system's words, else empty.
 QString writeFileWhole(const QString& path, std::span<const std::uint8_t> bytes);
+
+// The same for the file `name` in the open folder `folder`, all relative to that descriptor:
+// the temporary is made afresh with O_EXCL and renamed over the name, so a link at the name is
+// replaced, never written through.
+QString writeFileWholeAt(int folder, const QString& name, std::span<const std::uint8_t> bytes);
 
 // What readFileBytes would say about `path` before reading anything: "Cannot read PATH: why."
 // when it is not a regular file that can be opened for reading, else empty. Reads nothing.

@@ -18,11 +18,11 @@ SnapshotFile writeSnapshot(const QImage& picture) {
         return failed(folder.error);
     }
     // A half-written snapshot would become the input of every later pass: all or nothing.
-    const QString path = folder.filePath(QStringLiteral("capture.tiff"));
-    if (const QString error = writeFileWhole(path, encoded.bytes); !error.isEmpty()) {
+    const QString name = QStringLiteral("capture.tiff");
+    if (const QString error = folder.writeWhole(name, encoded.bytes); !error.isEmpty()) {
         return failed(error);
     }
-    return {path, QString()};
+    return {folder.filePath(name), QString()};
 }
 
 } // namespace zerbrak

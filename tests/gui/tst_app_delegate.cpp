@@ -29,6 +29,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -435,6 +436,9 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", runtime);
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("HOME", dir_.filePath("home-handover"));
+        // Whatever display the tests run on: the launches are offscreen.
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
         const auto launch = [&](const QStringList& files) {
             auto program = std::make_unique<QProcess>();
             program->setProcessEnvironment(environment);
@@ -458,7 +462,7 @@ private slots:
         {
             App app;
             ZerbrakAppDelegate& d = app.delegate;
-            SingleInstance running(folder, ZERBRAK_APP_ID);
+            SingleInstance running(folder, ZERBRAK_APP_ID, QString()); // no display, as above
             QVERIFY(running.claim({}));
             connect(&running, &SingleInstance::filesHandedOver, &d, &ZerbrakAppDelegate::openFiles);
 
@@ -505,6 +509,69 @@ private slots:
         other->waitForFinished();
         QVERIFY(oneRuns != otherRuns);
         QCOMPARE((oneRuns ? other : one)->exitCode(), 0);
+    }
+
+    // Each display has its own running program, so a launch on one display never hands its
+    // files to a window on another; a link where a socket belongs is not connected through.
+    void eachDisplayHasItsOwnSocket_data() {
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<QString>("x11");
+        QTest::addColumn<QString>("tag"); // empty: a hash of the display, checked apart
+        QTest::newRow("X11") << ""
+                             << ":0"
+                             << "x11-0";
+        QTest::newRow("X11 screen 0 is the display") << ""
+                                                     << ":0.0"
+                                                     << "x11-0";
+        QTest::newRow("X11 screen 1") << ""
+                                      << ":0.1"
+                                      << "x11-0.1";
+        QTest::newRow("Wayland before X11") << "wayland-1"
+                                            << ":0"
+                                            << "wl-wayland-1";
+        QTest::newRow("remote X11") << ""
+                                    << "localhost:10.0"
+                                    << "";
+        QTest::newRow("Wayland by a long path")
+            << "/run/user/1000/" + QString(200, QLatin1Char('w')) << ""
+            << "";
+    }
+    void eachDisplayHasItsOwnSocket() {
+        QFETCH(QString, wayland);
+        QFETCH(QString, x11);
+        QFETCH(QString, tag);
+        const QString display = displayTag(wayland, x11);
+        if (tag.isEmpty()) {
+            QVERIFY2(display.size() <= 20, qPrintable(display));
+            QCOMPARE(display.left(display.indexOf('-') + 1), wayland.isEmpty() ? "x11-" : "wl-");
+            QCOMPARE(displayTag(wayland, x11), display);
+            QVERIFY(display != displayTag(wayland + "x", x11 + "x"));
+        } else {
+            QCOMPARE(display, tag);
+        }
+        static int count = 0;
+        const QString folder = dir_.filePath(QStringLiteral("displays%1").arg(++count));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        SingleInstance here(folder, ZERBRAK_APP_ID, display);
+        QSignalSpy handedHere(&here, &SingleInstance::filesHandedOver);
+        QCOMPARE(QFileInfo(here.socketPath()).fileName(),
+                 QString(ZERBRAK_APP_ID "-") + display + ".socket");
+        QVERIFY(here.claim({}));
+        SingleInstance elsewhere(folder, ZERBRAK_APP_ID, displayTag("", ":7"));
+        QVERIFY(elsewhere.claim({})); // runs beside the other, not handing over to it
+        QVERIFY(here.socketPath() != elsewhere.socketPath());
+        QVERIFY(QFileInfo(here.socketPath()).exists());
+        QVERIFY(QFileInfo(elsewhere.socketPath()).exists());
+
+        SingleInstance linked(folder, ZERBRAK_APP_ID, displayTag("", ":8"));
+        QVERIFY(QFile::link(here.socketPath(), linked.socketPath()));
+        QVERIFY(linked.claim({dir_.filePath("astray.png")}));
+        QTest::qWait(50);
+        QCOMPARE(handedHere.count(), 0);
+        QVERIFY(QFileInfo(linked.socketPath()).isSymLink()); // left as it was
     }
 
     // The camera (a test source): the live preview, a snapshot that becomes the input, and

@@ -12,12 +12,16 @@
 #include "runs/FrameSeries.h"
 #include "runs/OutputFolder.h"
 #include "runs/RunReport.h"
+#include "sources/WebcamCapture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 using namespace zerbrak;
 Q_DECLARE_METATYPE(zerbrak::TranscodeTarget)
@@ -92,6 +96,52 @@ private:
         session.endFormat = endFormat;
         session.globalNR = run;
         return session;
+    }
+
+    // Links planted at the names the re-encode and the snapshot write leave their target alone,
+    // and a link in place of a scratch file that a pass reads is refused, not read through.
+    void verifyLinksNotFollowed(const QString& folder, const QString& base) {
+        const QString outside = base + "/outside";
+        writeFile(outside, "not to be overwritten");
+        const QString scratch = folder + "/TEMP.png";
+        const QString capture = folder + "/capture.tiff";
+        QVERIFY(QFile::link(outside, scratch));
+        QVERIFY(QFile::link(outside, capture));
+
+        Session session = sessionOn(goodImage_, "png");
+        session.trans_endFormat = FixedTarget::Png;
+        FakeDesktop desktop;
+        QVERIFY(!runGlitchPass(session, {}, desktop, session.inPath, base + "/frame").runFailed);
+        QCOMPARE(session.inPath, scratch);
+        const SnapshotFile snapshot = writeSnapshot(detailedPicture(32, 16));
+        QCOMPARE(snapshot.error, QString());
+        QCOMPARE(snapshot.path, capture);
+        QCOMPARE(readFile(outside), QByteArray("not to be overwritten"));
+        for (const QString& written : {scratch, capture}) {
+            QVERIFY(!QFileInfo(written).isSymLink());
+            QVERIFY(decodeImageFile(written).isValid());
+        }
+        // No temporary is left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                            QDir::NoDotAndDotDot,
+                                        QDir::Name),
+                 QStringList({"TEMP.png", "capture.tiff"}));
+
+        // The pictures linked to would decode well: the re-encoding pass and the plain one
+        // must refuse them all the same.
+        for (const auto& [name, target] : {std::pair{scratch, TranscodeTarget(FixedTarget::Png)},
+                                           std::pair{capture, TranscodeTarget(FreeText{})}}) {
+            QVERIFY(QFile::remove(name));
+            QVERIFY(QFile::link(goodImage_, name));
+            session.inPath = name;
+            session.trans_endFormat = target;
+            FakeDesktop refused;
+            QVERIFY(runGlitchPass(session, {}, refused, name, base + "/refused").runFailed);
+            QCOMPARE(refused.failures, QStringList{"Cannot read " + name +
+                                                   ": it is a symbolic link, not a regular file."});
+            QVERIFY(!QFile::exists(base + "/refused"));
+            QVERIFY(!QFile::exists(base + "/refused.png"));
+        }
     }
 
 private slots:
@@ -554,20 +604,50 @@ private slots:
         QCOMPARE(desktop.shown.size(), 1); // the decoded input, or an empty view
     }
 
+    // The folder that holds ours must be ours and closed to other users, or they could swap
+    // ours for another between the check and the writes; in a folder that passes, a link
+    // planted at a scratch name is replaced, never written or read through.
     void scratchFolderChoice_data() {
-        QTest::addColumn<QString>("runtime"); // what $XDG_RUNTIME_DIR is
-        QTest::addColumn<bool>("cacheUsable");
+        QTest::addColumn<QString>("runtime");  // what $XDG_RUNTIME_DIR is
+        QTest::addColumn<int>("runtimeOwner"); // -1: ours
+        QTest::addColumn<int>("runtimeMode");  // 0: as made
+        QTest::addColumn<int>("cacheMode");    // 0: as made; -1: not a folder
         QTest::addColumn<QString>("chosen");
-        QTest::newRow("runtime folder") << "empty folder" << true << "runtime";
-        QTest::newRow("runtime is a file") << "file" << true << "cache";
-        QTest::newRow("runtime's folder too open") << "open folder" << true << "cache";
-        QTest::newRow("runtime unset") << "unset" << true << "cache";
-        QTest::newRow("neither usable") << "open folder" << false << "";
+        QTest::addColumn<QStringList>("refusals"); // when none is chosen; %1 is the base
+        const int nobody = 65534;
+        QTest::newRow("runtime folder")
+            << "empty folder" << -1 << 0755 << 0 << "runtime" << QStringList();
+        QTest::newRow("runtime is a file") << "file" << -1 << 0 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime's folder too open")
+            << "open folder" << -1 << 0 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime's folder a link to a private one")
+            << "link" << -1 << 0 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime unset") << "unset" << -1 << 0 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime open to all of ours")
+            << "empty folder" << -1 << 0777 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime group-writable of ours")
+            << "empty folder" << -1 << 0770 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime 0777 of another user")
+            << "empty folder" << nobody << 0777 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime 1777 of another user")
+            << "empty folder" << nobody << 01777 << 0 << "cache" << QStringList();
+        QTest::newRow("runtime 0700 of another user")
+            << "empty folder" << nobody << 0700 << 0 << "cache" << QStringList();
+        QTest::newRow("neither usable") << "open folder" << -1 << 0 << -1 << ""
+                                        << QStringList{"%1/runtime/zerbrak has mode 0755, not 0700",
+                                                       "%1/cache/zerbrak cannot be created"};
+        QTest::newRow("neither parent closed")
+            << "empty folder" << nobody << 01777 << 0757 << ""
+            << QStringList{"%1/runtime belongs to user 65534, not to user",
+                           "%1/cache can be written by other users (mode 0757)"};
     }
     void scratchFolderChoice() {
         QFETCH(QString, runtime);
-        QFETCH(bool, cacheUsable);
+        QFETCH(int, runtimeOwner);
+        QFETCH(int, runtimeMode);
+        QFETCH(int, cacheMode);
         QFETCH(QString, chosen);
+        QFETCH(QStringList, refusals);
         static int count = 0;
         const QString base = dir_.filePath(QStringLiteral("scratch%1").arg(++count));
         QVERIFY(QDir().mkpath(base));
@@ -585,9 +665,28 @@ private slots:
         } else if (runtime == "open folder") {
             QVERIFY(QDir().mkpath(runtimeFolder));
             QVERIFY(QFile::setPermissions(runtimeFolder, QFile::Permissions(0x7755)));
+        } else if (runtime == "link") {
+            QVERIFY(QDir().mkpath(base + "/runtime"));
+            QVERIFY(QDir().mkpath(base + "/elsewhere"));
+            QCOMPARE(::chmod(QFile::encodeName(base + "/elsewhere").constData(), 0700), 0);
+            QVERIFY(QFile::link(base + "/elsewhere", runtimeFolder));
         }
-        if (!cacheUsable) {
+        const QByteArray runtimeNative = QFile::encodeName(base + "/runtime");
+        if (runtimeOwner >= 0 &&
+            ::chown(runtimeNative.constData(), static_cast<uid_t>(runtimeOwner),
+                    static_cast<gid_t>(runtimeOwner)) != 0) {
+            QSKIP("only root can give a folder to another user");
+        }
+        if (runtimeMode != 0) {
+            QCOMPARE(::chmod(runtimeNative.constData(), static_cast<mode_t>(runtimeMode)), 0);
+        }
+        if (cacheMode < 0) {
             writeFile(base + "/cache", "not a folder");
+        } else if (cacheMode > 0) {
+            QVERIFY(QDir().mkpath(base + "/cache"));
+            QCOMPARE(::chmod(QFile::encodeName(base + "/cache").constData(),
+                             static_cast<mode_t>(cacheMode)),
+                     0);
         }
         qputenv("XDG_CACHE_HOME", (base + "/cache").toUtf8());
 
@@ -598,9 +697,11 @@ private slots:
         if (!chosen.isEmpty()) {
             QCOMPARE(folder.path, chosen == "runtime" ? runtimeFolder : cacheFolder);
             QVERIFY(QFileInfo(folder.path).isDir());
+            QVERIFY(!QFileInfo(folder.path).isSymLink());
             QCOMPARE(QFileInfo(folder.path).permissions() & QFile::Permissions(0x0077),
                      QFile::Permissions());
             QCOMPARE(folder.filePath("TEMP.png"), folder.path + "/TEMP.png");
+            verifyLinksNotFollowed(folder.path, base);
             return;
         }
         QVERIFY(!folder.usable());
@@ -615,8 +716,9 @@ private slots:
         QCOMPARE(summary.passes, 1);
         QCOMPARE(desktop.failures.size(), 1);
         const QString failure = desktop.failures.first();
-        QVERIFY2(failure.contains(runtimeFolder + " has mode 0755, not 0700"), qPrintable(failure));
-        QVERIFY2(failure.contains(cacheFolder + " cannot be created"), qPrintable(failure));
+        for (const QString& refusal : refusals) {
+            QVERIFY2(failure.contains(refusal.arg(base)), qPrintable(failure));
+        }
         QVERIFY(desktop.alerts.isEmpty());
         QCOMPARE(session.inPath, goodImage_);
         QVERIFY(QDir(outputFolderPath(home)).entryList(QDir::Files).isEmpty());
