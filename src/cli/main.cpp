@@ -82,8 +82,8 @@ void refuseArgumentsThatAreNoText(const std::vector<QByteArray>& raw) {
     for (std::size_t i = 1; i < raw.size(); ++i) {
         if (!zerbrak::nameSurvivesAsText(raw[i])) {
             throw zerbrak::cli::UsageError{
-                QStringLiteral("the argument \"%1\" is not valid UTF-8, so it names no file "
-                               "zerbrak-cli can use; rename it")
+                QStringLiteral("the argument \"%1\" is not valid UTF-8; zerbrak-cli handles "
+                               "only file names that are")
                     .arg(zerbrak::escapedName(raw[i]))};
         }
     }

@@ -174,7 +174,7 @@ private slots:
         QTest::newRow("OUTPUT links to INPUT") << QStringList{"pass", in, "LINK"} << self;
         QTest::newRow("OUTPUT is a hard link") << QStringList{"pass", "HARD", in} << self;
         // <FE> stands for that byte: such a name cannot pass through text unchanged.
-        const QString noText = "is not valid UTF-8, so it names no file";
+        const QString noText = "is not valid UTF-8; zerbrak-cli handles only file names";
         QTest::newRow("OUTPUT not valid UTF-8")
             << QStringList{"pass", in, "c<FE>.png"} << "\"c\\xFE.png\" " + noText;
         QTest::newRow("INPUT not valid UTF-8")
