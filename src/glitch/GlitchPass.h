@@ -58,7 +58,7 @@ struct PassResult {
 // fails midway is alerted the same way, and the output it was going to replace is left as it
 // was. The file is read, damaged and written a chunk at a time, so memory stays bounded
 // whatever its size; when it is no larger than `keepUpTo` bytes the result also holds what
-// was written.
+// was written. `commit` says whether the output may replace a file under its name.
 PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
                          const QString& inputPath, const QString& outName,
                          std::uint64_t keepUpTo = 0, OutputCommit commit = OutputCommit::Replace);

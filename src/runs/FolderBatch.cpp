@@ -46,28 +46,15 @@ public:
 
     QString takeHeldBack() { return std::exchange(heldBack_, QString()); }
 
-    // The output alert held back, for the user or, when the entry is at fault, for the log.
-    void passOnOutputAlert() {
-        if (heldBackOutput_) {
-            desktop_.alertOutputFailed(heldBackOutput_->path, heldBackOutput_->reason);
-            heldBackOutput_.reset();
-        }
-    }
-    QString takeOutputFailure() {
-        if (!heldBackOutput_) {
-            return {};
-        }
-        const QString message = QStringLiteral("Cannot write %1: %2.")
-                                    .arg(heldBackOutput_->path, heldBackOutput_->reason);
-        heldBackOutput_.reset();
-        return message;
-    }
-
-private:
+    // The output alert of the pass just run, held back: for the user, or, when the fault
+    // lies with the entry alone, for the log.
     struct OutputAlert {
         QString path;
         QString reason;
     };
+    std::optional<OutputAlert> takeOutputAlert() { return std::exchange(heldBackOutput_, {}); }
+
+private:
     Desktop& desktop_;
     QString heldBack_;
     std::optional<OutputAlert> heldBackOutput_;
@@ -82,14 +69,6 @@ QString chooseFolder(Desktop& desktop, const QString& prompt, const QString& log
         chosen = path;
     }
     return chosen;
-}
-
-// Every entry, hidden ones, folders, pipes, dangling links and names that are no text
-// included. Name order, not the file system's: the entries share one random sequence, so only
-// a fixed order lets the same seed give the same damage again (after a copy, on another file
-// system).
-std::vector<FolderEntry> listEntries(const QString& inDir) {
-    return listFolder(inDir);
 }
 
 // The names an entry's output may take, in order: "outDir/entry", then "outDir/<n>entry" from
@@ -142,6 +121,20 @@ const char* modeWords(CorruptionMode mode) {
     return "replace and scatter";
 }
 
+// An empty format is taken from the entry, and the mode it picks for the batch is logged. A
+// hidden file's "extension" is most of its name (.DS_Store): it picks no format.
+void takeFormat(Session& session, const FolderEntry& entry, const QString& destination) {
+    if (entry.hidden()) {
+        return;
+    }
+    session.endFormat = pathExtension(destination);
+    if (!session.endFormat.isEmpty()) {
+        const CorruptionMode mode = chooseMode(session.endFormat.toStdString());
+        logLine(QStringLiteral("batch format: %1 (%2), from %3")
+                    .arg(session.endFormat, QLatin1String(modeWords(mode)), entry.name));
+    }
+}
+
 // The entry as the view shows it, or no picture. Read as a pass reads, so that a named pipe
 // is refused rather than waited on.
 QImage sourcePicture(ImageDecoder* decoder, const QString& path) {
@@ -172,7 +165,11 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
                                const QString& outDir, Desktop& desktop) {
     FolderBatchSummary summary;
     summary.outDir = outDir;
-    const std::vector<FolderEntry> imagesArray = listEntries(inDir);
+    // Every entry: hidden ones, folders, pipes, dangling links, names that are no text. Name
+    // order, not the file system's: the entries share one random sequence, so only a fixed
+    // order lets the same seed give the same damage again (after a copy, on another file
+    // system).
+    const std::vector<FolderEntry> imagesArray = listFolder(inDir);
     summary.entries = static_cast<int>(imagesArray.size());
     logLine(QStringLiteral("[imagesArray count]: %1").arg(summary.entries));
 
@@ -197,16 +194,8 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
         session.inPath = inDir + QLatin1Char('/') + entry;
         Destinations destinations(session, outDir, entry);
         const QString destination = destinations.firstFree();
-        // A hidden file's "extension" is most of its name (.DS_Store): it picks no format.
-        if (session.endFormat.isEmpty() && !listed.hidden()) {
-            session.endFormat = pathExtension(destination);
-            if (!session.endFormat.isEmpty()) {
-                logLine(
-                    QStringLiteral("batch format: %1 (%2), from %3")
-                        .arg(session.endFormat,
-                             QLatin1String(modeWords(chooseMode(session.endFormat.toStdString()))),
-                             entry));
-            }
+        if (session.endFormat.isEmpty()) {
+            takeFormat(session, listed, destination);
         }
         if (desktop.wantsPictures()) {
             desktop.showImage(sourcePicture(session.decoder, session.inPath));
@@ -221,6 +210,7 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
             commitElsewhere(pass, entryDesktop, destinations.written());
         }
         const QString heldBack = entryDesktop.takeHeldBack();
+        const std::optional<EntryDesktop::OutputAlert> outputAlert = entryDesktop.takeOutputAlert();
         if (pass.cancelled) {
             summary.cancelled = true;
             break;
@@ -234,11 +224,14 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
             summary.runFailed = true;
             break;
         }
-        if (pass.outputUnusable) {
-            skip(entryDesktop.takeOutputFailure());
+        if (outputAlert && pass.outputUnusable) {
+            skip(
+                QStringLiteral("Cannot write %1: %2.").arg(outputAlert->path, outputAlert->reason));
             continue;
         }
-        entryDesktop.passOnOutputAlert();
+        if (outputAlert) {
+            desktop.alertOutputFailed(outputAlert->path, outputAlert->reason);
+        }
         if (pass.outputFailed) {
             // The user has seen the alert once; every later output would fail the same way.
             summary.outputFailed = true;

@@ -433,6 +433,8 @@ private slots:
     void emptyFormatIsTakenFromTheFirstEntryWithOne() {
         const QString source = freshFolder("formats");
         const QString destination = freshFolder("formats-out");
+        // A hidden file's "extension" is most of its name: it picks no format.
+        writeFile(source + "/.DS_Store", "folder metadata, first in name order");
         writeFile(source + "/README", "no extension: damaged while the format is still empty");
         writeFile(source + "/b.bmp", QByteArray(200, '\n'));
         writeFile(source + "/c.png", QByteArray(200, '\n'));
@@ -440,11 +442,13 @@ private slots:
         ScriptedDesktop desktop;
         LogCapture log;
         const FolderBatchSummary summary = batchFolder(session, {}, source, destination, desktop);
-        QCOMPARE(summary.written.size(), 3);
+        QCOMPARE(summary.written.size(), 4);
         QCOMPARE(session.endFormat, QString("bmp"));
         QCOMPARE(linesStartingWith(log.lines(), "dostuff endFormat: "),
-                 QStringList(
-                     {"dostuff endFormat: ", "dostuff endFormat: bmp", "dostuff endFormat: bmp"}));
+                 QStringList({"dostuff endFormat: ", "dostuff endFormat: ",
+                              "dostuff endFormat: bmp", "dostuff endFormat: bmp"}));
+        QCOMPARE(linesStartingWith(log.lines(), "batch format: "),
+                 QStringList{"batch format: bmp (line-break rewrite), from b.bmp"});
         QCOMPARE(linesStartingWith(log.lines(), "has "), QStringList({"has bmp", "has bmp"}));
         QVERIFY(readFile(destination + "/c.png").size() > 200); // line breaks doubled
     }
