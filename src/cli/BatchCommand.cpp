@@ -13,13 +13,19 @@ namespace zerbrak::cli {
 namespace {
 
 // The folder as an absolute path without a trailing slash, so that the names built from it
-// read "DIR/name"; empty, after saying why on stderr, when it is no folder.
-QString folderArgument(const QString& argument) {
+// read "DIR/name"; empty, after saying why on stderr, when it is no folder. The message says
+// which of the two folders is meant.
+QString folderArgument(const QString& argument, bool destination) {
     const QFileInfo folder(argument);
     if (!folder.isDir()) {
-        std::fprintf(stderr, "zerbrak-cli: Cannot list %s: %s.\n",
-                     argument.toLocal8Bit().constData(),
-                     folder.exists() ? "it is not a folder" : "No such file or directory");
+        const char* why = folder.exists() ? "it is not a folder" : "No such file or directory";
+        if (destination) {
+            std::fprintf(stderr, "zerbrak-cli: Cannot write into DEST_DIR %s: %s.\n",
+                         argument.toLocal8Bit().constData(), why);
+        } else {
+            std::fprintf(stderr, "zerbrak-cli: Cannot list %s: %s.\n",
+                         argument.toLocal8Bit().constData(), why);
+        }
         return {};
     }
     return QDir::cleanPath(folder.absoluteFilePath());
@@ -33,8 +39,8 @@ int runBatch(const QStringList& arguments) {
         "Runs one folder batch, as the window's folder batch does without its panels: every\n"
         "entry of SOURCE_DIR, hidden ones included, is damaged into DEST_DIR under its own\n"
         "name, or with the lowest free number in front when that name is taken. Entries no\n"
-        "pass can use (folders, pipes; with --transcode, files that are no picture) are\n"
-        "skipped. Prints each path written."));
+        "pass can use (folders, pipes, names that are not UTF-8 or too long for DEST_DIR;\n"
+        "with --transcode, files that are no picture) are skipped. Prints each path written."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("batch"), QStringLiteral("The command."));
     parser.addPositionalArgument(QStringLiteral("SOURCE_DIR"),
@@ -44,7 +50,7 @@ int runBatch(const QStringList& arguments) {
     parser.addOption({QStringLiteral("format"),
                       QStringLiteral("Format that picks the mode for every entry, as an extension "
                                      "without the dot, case-sensitive (default: the extension "
-                                     "of the first entry that has one)."),
+                                     "of the first entry that is not hidden and has one)."),
                       QStringLiteral("EXT")});
     addPassOptions(parser);
     addTranscodeOption(parser);
@@ -63,17 +69,17 @@ int runBatch(const QStringList& arguments) {
     IsolatedDecoder decoder;
     Session session;
     session.decoder = &decoder;
-    // Empty, as after opening a file without an extension: the first entry's extension is
-    // taken and then kept for the whole batch.
+    // Empty, as after opening a file without an extension: the extension of the first entry
+    // that is not hidden is taken and then kept for the whole batch.
     session.endFormat = parser.value(QStringLiteral("format"));
     reseed(session, readSeed(parser));
     applyTranscode(parser, session);
 
-    const QString inDir = folderArgument(folders[0]);
+    const QString inDir = folderArgument(folders[0], false);
     if (inDir.isEmpty()) {
         return exitFileError;
     }
-    const QString outDir = folderArgument(folders[1]);
+    const QString outDir = folderArgument(folders[1], true);
     if (outDir.isEmpty()) {
         return exitFileError;
     }
@@ -83,9 +89,10 @@ int runBatch(const QStringList& arguments) {
     // script still hears of it, once, in the tool's own words.
     const LogCapture log;
     const FolderBatchSummary summary = batchFolder(session, params, inDir, outDir, desktop);
-    const QString skipped = QStringLiteral("skipped: ");
+    // So is the format the batch took from an entry, which picks the mode for all of them.
+    const QStringList told{QStringLiteral("skipped: "), QStringLiteral("batch format: ")};
     for (const QString& line : log.lines()) {
-        if (line.startsWith(skipped)) {
+        if (line.startsWith(told[0]) || line.startsWith(told[1])) {
             std::fprintf(stderr, "zerbrak-cli: %s\n", line.toLocal8Bit().constData());
         }
     }

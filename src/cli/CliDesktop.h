@@ -9,6 +9,7 @@ namespace zerbrak {
 class CliDesktop final : public Desktop {
 public:
     void showImage(const QImage& /*image*/) override {}
+    bool wantsPictures() const override { return false; }
     void alertOutputFailed(const QString& outputPath, const QString& reason) override;
     void alertRunFailed(const QString& message) override;
     void frameKept(const QString& path) override;

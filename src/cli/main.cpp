@@ -1,9 +1,12 @@
 #include "CliOptions.h"
 #include "Commands.h"
+#include "platform/FileNames.h"
 #include "platform/Log.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -73,9 +76,24 @@ bool takeVerbose(QStringList& arguments) {
     return verbose;
 }
 
+// An argument that is not valid UTF-8 reaches the commands as text with U+FFFD in it, which
+// names another file (and writing it would replace that one): refused, named as it was typed.
+void refuseArgumentsThatAreNoText(const std::vector<QByteArray>& raw) {
+    for (std::size_t i = 1; i < raw.size(); ++i) {
+        if (!zerbrak::nameSurvivesAsText(raw[i])) {
+            throw zerbrak::cli::UsageError{
+                QStringLiteral("the argument \"%1\" is not valid UTF-8; zerbrak-cli handles "
+                               "only file names that are")
+                    .arg(zerbrak::escapedName(raw[i]))};
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Taken before Qt turns them into text, which cannot carry every name.
+    const std::vector<QByteArray> rawArguments(argv, argv + argc);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zerbrak-cli"));
     QStringList arguments = QCoreApplication::arguments();
@@ -92,6 +110,7 @@ int main(int argc, char* argv[]) {
         return zerbrak::cli::exitOk;
     }
     try {
+        refuseArgumentsThatAreNoText(rawArguments);
         if (command == QLatin1String("pass")) {
             return zerbrak::cli::runPass(arguments);
         }

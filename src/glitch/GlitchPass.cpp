@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -96,10 +97,85 @@ QString finish(QFileDevice& output, QString why) {
     return why;
 }
 
+// Errors that belong to the one name, not to its folder: another name there may still work.
+bool nameAtFault(int code) {
+    return code == ENAMETOOLONG || code == EINVAL || code == EILSEQ;
+}
+
+void logPass(const Session& session, const QString& outputPath) {
+    logLine(QStringLiteral("dostuff endFormat: ") + session.endFormat);
+    logLine(QStringLiteral("dostuff inPath: ") + session.inPath);
+    logLine(QStringLiteral("dostuff outFileName: ") + outputPath);
+}
+
+// Gives the staged output its name, or says why it could not have it.
+void commitPending(PassResult& result, Desktop& desktop) {
+    const StagedOutcome outcome = result.pending->commitAs(result.path);
+    result.nameTaken = outcome.taken();
+    if (result.nameTaken) {
+        return;
+    }
+    result.pending.reset();
+    if (!outcome.done()) {
+        desktop.alertOutputFailed(result.path, outcome.why);
+        result.outputFailed = true;
+        result.outputUnusable = nameAtFault(outcome.code);
+        result.bytes.reset();
+    }
+}
+
+// The pass into a name the run chose: written into a temporary beside it, named only once
+// whole and only if the name is still free.
+PassResult passIntoFreeName(Session& session, const GlitchParams& params, Desktop& desktop,
+                            const InputFile& input, const QString& outputPath,
+                            std::uint64_t keepUpTo) {
+    const QFileInfo named(outputPath);
+    StagedOutcome failure;
+    std::unique_ptr<StagedFile> staged;
+    if (!named.absoluteDir().exists()) {
+        failure.why = QStringLiteral("The folder does not exist");
+    } else {
+        staged = StagedFile::create(named.absolutePath(), failure);
+    }
+    if (!staged) {
+        desktop.alertOutputFailed(outputPath, failure.why);
+        return {outputPath, true, false};
+    }
+
+    logPass(session, outputPath);
+    const CorruptionMode mode = announcedMode(session.endFormat);
+    StreamOutcome streamed = streamMode(input, session.inPath, staged->fd(), mode, params,
+                                        session.random, {passChunkSize, keepUpTo});
+    if (!streamed.readError.isEmpty()) {
+        desktop.alertRunFailed(streamed.readError);
+        return {outputPath, false, true, true};
+    }
+    PassResult result{outputPath, false, false};
+    if (!streamed.writeError.isEmpty()) {
+        desktop.alertOutputFailed(outputPath, streamed.writeError);
+        result.outputFailed = true;
+        result.outputUnusable = streamed.writeErrorCode == EFBIG;
+        return result;
+    }
+    result.bytes = std::move(streamed.bytes);
+    result.pending = std::move(staged);
+    commitPending(result, desktop);
+    return result;
+}
+
 } // namespace
 
+void commitElsewhere(PassResult& result, Desktop& desktop, const QString& outputPath) {
+    if (!result.nameTaken || !result.pending) {
+        return;
+    }
+    result.path = outputPath;
+    commitPending(result, desktop);
+}
+
 PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& desktop,
-                         const QString& inputPath, const QString& outName, std::uint64_t keepUpTo) {
+                         const QString& inputPath, const QString& outName, std::uint64_t keepUpTo,
+                         OutputCommit commit) {
     QString outputPath = outName;
     if (const TranscodeError error = transcodeStep(session, desktop, inputPath, outputPath);
         error.failed()) {
@@ -117,6 +193,9 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
     if (!input.ok()) {
         desktop.alertRunFailed(input.error);
         return {outputPath, false, true, true};
+    }
+    if (commit == OutputCommit::NeverReplace) {
+        return passIntoFreeName(session, params, desktop, input, outputPath, keepUpTo);
     }
     // An output that names the input goes to a temporary that replaces the input only once
     // written, so the input can be streamed meanwhile. Where no temporary can be made the
@@ -143,9 +222,7 @@ PassResult runGlitchPass(Session& session, const GlitchParams& params, Desktop& 
         return {outputPath, true, false};
     }
 
-    logLine(QStringLiteral("dostuff endFormat: ") + session.endFormat);
-    logLine(QStringLiteral("dostuff inPath: ") + session.inPath);
-    logLine(QStringLiteral("dostuff outFileName: ") + outputPath);
+    logPass(session, outputPath);
     const CorruptionMode mode = announcedMode(session.endFormat);
 
     PassResult result{outputPath, false, false};

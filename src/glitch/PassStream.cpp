@@ -127,6 +127,7 @@ private:
 
     bool writeFailed(int code) {
         outcome_.writeError = qt_error_string(code);
+        outcome_.writeErrorCode = code;
         return false;
     }
 

@@ -23,8 +23,9 @@ struct StreamOptions {
 };
 
 struct StreamOutcome {
-    QString readError;  // "Cannot read PATH: why.": the input failed midway, the output is torn
-    QString writeError; // the output refused bytes, in the system's words
+    QString readError;      // "Cannot read PATH: why.": the input failed midway, the output is torn
+    QString writeError;     // the output refused bytes, in the system's words
+    int writeErrorCode = 0; // and the system's error number for it
     std::optional<std::vector<std::uint8_t>> bytes; // what was written, when asked and small
 
     bool ok() const { return readError.isEmpty() && writeError.isEmpty(); }

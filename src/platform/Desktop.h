@@ -15,6 +15,11 @@ public:
     // Put a picture in the picture area.
     virtual void showImage(const QImage& image) = 0;
 
+    // Whether anybody sees what showImage is given: a desktop that keeps no pictures (the
+    // command line) answers false, and a run then decodes nothing only to show it. The
+    // default shows them.
+    virtual bool wantsPictures() const { return true; }
+
     // The modal alert of a pass whose output could not be opened, written or closed.
     // `reason` says why in the system's words ("No space left on device").
     virtual void alertOutputFailed(const QString& outputPath, const QString& reason) = 0;

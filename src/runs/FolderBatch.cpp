@@ -6,26 +6,30 @@
 #include "glitch/TranscodeStep.h"
 #include "platform/Desktop.h"
 #include "platform/FileBytes.h"
+#include "platform/FileNames.h"
 #include "platform/ImageDecoder.h"
 #include "platform/Log.h"
 #include "platform/PathExtension.h"
 
-#include <QDir>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace zerbrak {
 namespace {
 
-// The batch's desktop as each pass sees it. Everything goes through except a run-failure
-// alert, which is held back until the pass says whether the fault lies with its entry alone:
-// one stray folder or pipe in the source folder must cost a log line, not stop the batch.
+// The batch's desktop as each pass sees it. Everything goes through except the failure
+// alerts, which are held back until the pass says whether the fault lies with its entry
+// alone: one stray folder or pipe in the source folder, or one name too long for the
+// destination, must cost a log line, not stop the batch.
 class EntryDesktop final : public Desktop {
 public:
     explicit EntryDesktop(Desktop& desktop) : desktop_(desktop) {}
 
     void showImage(const QImage& image) override { desktop_.showImage(image); }
+    bool wantsPictures() const override { return desktop_.wantsPictures(); }
     void alertOutputFailed(const QString& outputPath, const QString& reason) override {
-        desktop_.alertOutputFailed(outputPath, reason);
+        heldBackOutput_ = {outputPath, reason};
     }
     void alertRunFailed(const QString& message) override { heldBack_ = message; }
     bool seriesProgress(int frame, int frames, int attempt) override {
@@ -42,9 +46,18 @@ public:
 
     QString takeHeldBack() { return std::exchange(heldBack_, QString()); }
 
+    // The output alert of the pass just run, held back: for the user, or, when the fault
+    // lies with the entry alone, for the log.
+    struct OutputAlert {
+        QString path;
+        QString reason;
+    };
+    std::optional<OutputAlert> takeOutputAlert() { return std::exchange(heldBackOutput_, {}); }
+
 private:
     Desktop& desktop_;
     QString heldBack_;
+    std::optional<OutputAlert> heldBackOutput_;
 };
 
 // Logs each folder the panel returns under `logPrefix`; the last one counts. Empty when the
@@ -58,27 +71,67 @@ QString chooseFolder(Desktop& desktop, const QString& prompt, const QString& log
     return chosen;
 }
 
-// Every entry, hidden ones, folders, pipes and dangling links included. Name order, not the
-// file system's: the entries share one random sequence, so only a fixed order lets the same
-// seed give the same damage again (after a copy, on another file system).
-QStringList listEntries(const QString& inDir) {
-    return QDir(inDir).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+// The names an entry's output may take, in order: "outDir/entry", then "outDir/<n>entry" from
+// n = 0. What must be free is the name the pass will write, which a re-encode extends, so both
+// log lines name that.
+class Destinations {
+public:
+    Destinations(const Session& session, const QString& outDir, const QString& entry)
+        : session_(session), outDir_(outDir), entry_(entry) {}
+
+    // The first free one from the current candidate on.
+    QString firstFree() {
+        while (pathTaken(written())) {
+            passTaken();
+        }
+        return current();
+    }
+
+    // The current candidate is taken (found so at the commit): on to the next.
+    void passTaken() {
+        logLine(QStringLiteral("fileInName exists ") + written());
+        ++collision_;
+        logLine(QStringLiteral("chaned to ") + written());
+    }
+
+    // What the pass writes for the current candidate.
+    QString written() const { return transcodedOutputName(session_.trans_endFormat, current()); }
+
+private:
+    QString current() const {
+        return outDir_ + QLatin1Char('/') +
+               (collision_ < 0 ? entry_ : QString::number(collision_) + entry_);
+    }
+
+    const Session& session_;
+    const QString& outDir_;
+    const QString& entry_;
+    std::int32_t collision_ = -1; // -1: the entry's own name
+};
+
+const char* modeWords(CorruptionMode mode) {
+    switch (mode) {
+    case CorruptionMode::LineBreakRewrite:
+        return "line-break rewrite";
+    case CorruptionMode::SingleByteStrike:
+        return "single-byte strike";
+    case CorruptionMode::ReplaceAndScatter:
+        break;
+    }
+    return "replace and scatter";
 }
 
-// "outDir/entry", or "outDir/<n>entry" with the lowest n that is free. What must be free is
-// the name the pass will write, which a re-encode extends, so both log lines name that.
-QString freeDestination(const Session& session, const QString& outDir, const QString& entry) {
-    QString destination = outDir + QLatin1Char('/') + entry;
-    for (std::int32_t collision = 0;; ++collision) {
-        const QString written = transcodedOutputName(session.trans_endFormat, destination);
-        if (!pathTaken(written)) {
-            return destination;
-        }
-        logLine(QStringLiteral("fileInName exists ") + written);
-        destination = outDir + QLatin1Char('/') + QString::number(collision) + entry;
-        logLine(QStringLiteral("chaned to ") +
-                transcodedOutputName(session.trans_endFormat, destination));
+// An empty format is taken from the entry, and the mode it picks for the batch is logged. A
+// hidden file's "extension" is most of its name (.DS_Store): it picks no format.
+void takeFormat(Session& session, const FolderEntry& entry, const QString& destination) {
+    if (entry.hidden()) {
+        return;
+    }
+    session.endFormat = pathExtension(destination);
+    if (!session.endFormat.isEmpty()) {
+        const CorruptionMode mode = chooseMode(session.endFormat.toStdString());
+        logLine(QStringLiteral("batch format: %1 (%2), from %3")
+                    .arg(session.endFormat, QLatin1String(modeWords(mode)), entry.name));
     }
 }
 
@@ -112,40 +165,72 @@ FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, con
                                const QString& outDir, Desktop& desktop) {
     FolderBatchSummary summary;
     summary.outDir = outDir;
-    const QStringList imagesArray = listEntries(inDir);
+    // Every entry: hidden ones, folders, pipes, dangling links, names that are no text. Name
+    // order, not the file system's: the entries share one random sequence, so only a fixed
+    // order lets the same seed give the same damage again (after a copy, on another file
+    // system).
+    const std::vector<FolderEntry> imagesArray = listFolder(inDir);
     summary.entries = static_cast<int>(imagesArray.size());
     logLine(QStringLiteral("[imagesArray count]: %1").arg(summary.entries));
 
     EntryDesktop entryDesktop(desktop);
+    const auto skip = [&summary](const QString& why) {
+        logLine(QStringLiteral("skipped: ") + why);
+        ++summary.skipped;
+    };
     for (int index = 0; index < summary.entries; ++index) {
         if (!desktop.batchProgress(index, summary.entries)) {
             summary.cancelled = true;
             break;
         }
-        const QString& entry = imagesArray[index];
-        session.inPath = inDir + QLatin1Char('/') + entry;
-        const QString destination = freeDestination(session, outDir, entry);
-        if (session.endFormat.isEmpty()) {
-            session.endFormat = pathExtension(destination);
+        const FolderEntry& listed = imagesArray[static_cast<std::size_t>(index)];
+        if (!listed.usable) {
+            // As text it would name another file, perhaps one that exists.
+            skip(cannotRead(inDir + QLatin1Char('/') + escapedName(listed.native),
+                            QStringLiteral("its name is not valid UTF-8")));
+            continue;
         }
-        desktop.showImage(sourcePicture(session.decoder, session.inPath));
+        const QString& entry = listed.name;
+        session.inPath = inDir + QLatin1Char('/') + entry;
+        Destinations destinations(session, outDir, entry);
+        const QString destination = destinations.firstFree();
+        if (session.endFormat.isEmpty()) {
+            takeFormat(session, listed, destination);
+        }
+        if (desktop.wantsPictures()) {
+            desktop.showImage(sourcePicture(session.decoder, session.inPath));
+        }
 
-        const PassResult pass =
-            runGlitchPass(session, params, entryDesktop, session.inPath, destination);
+        PassResult pass = runGlitchPass(session, params, entryDesktop, session.inPath, destination,
+                                        0, OutputCommit::NeverReplace);
+        // Another run wrote under the name meanwhile: the same bytes take the next free one.
+        while (pass.nameTaken) {
+            destinations.passTaken();
+            destinations.firstFree();
+            commitElsewhere(pass, entryDesktop, destinations.written());
+        }
         const QString heldBack = entryDesktop.takeHeldBack();
+        const std::optional<EntryDesktop::OutputAlert> outputAlert = entryDesktop.takeOutputAlert();
         if (pass.cancelled) {
             summary.cancelled = true;
             break;
         }
         if (pass.inputUnusable) {
-            logLine(QStringLiteral("skipped: ") + heldBack);
-            ++summary.skipped;
+            skip(heldBack);
             continue;
         }
         if (pass.runFailed) {
             desktop.alertRunFailed(heldBack);
             summary.runFailed = true;
             break;
+        }
+        if (outputAlert && pass.outputUnusable) {
+            skip(
+                QStringLiteral("Cannot write %1: %2.").arg(outputAlert->path, outputAlert->reason));
+            continue;
+        }
+        if (outputAlert) {
+            desktop.alertOutputFailed(outputAlert->path, outputAlert->reason);
         }
         if (pass.outputFailed) {
             // The user has seen the alert once; every later output would fail the same way.

@@ -29,12 +29,14 @@ FolderBatchSummary runFolderBatch(Session& session, const GlitchParams& params, 
 
 // Damages every entry of `inDir`, hidden ones included, into `outDir` under the entry's name,
 // or under that name with the lowest free number in front when the name a pass would write is
-// taken: nothing existing is ever replaced, so `inDir` may be `outDir`. The folder is listed
-// once, in name order, before the first entry, so the outputs are never taken as entries. Each
-// entry is shown before its pass. An entry no pass can use is skipped with a log line; a
-// failure that would hit every entry (an output that cannot be written, no scratch folder)
-// ends the batch after its one alert. An empty session.endFormat is taken from the first
-// entry's extension and then kept.
+// taken: nothing existing is ever replaced, also not what another run writes there at the
+// same time, so `inDir` may be `outDir`. The folder is listed once, in name order, before the
+// first entry, so the outputs are never taken as entries. Each entry is shown before its pass
+// (when the desktop wants pictures). An entry no pass can use (its input, its name: one that
+// is not valid UTF-8, one too long for the destination) is skipped with a log line; a failure
+// of the destination or of every re-encode (a folder that cannot be written, a full disk, no
+// scratch folder) ends the batch after its one alert. An empty session.endFormat is taken from
+// the first entry that is not hidden and has an extension, logged, and then kept.
 FolderBatchSummary batchFolder(Session& session, const GlitchParams& params, const QString& inDir,
                                const QString& outDir, Desktop& desktop);
 

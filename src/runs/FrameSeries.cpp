@@ -19,22 +19,27 @@ std::int32_t nextRunNumber(std::int32_t run) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(run) + 1U);
 }
 
-// The frame's name for the session's run and frame numbers. While the path a pass would write
-// under it is taken by a file this series did not write for this frame, the run number is
-// raised: run numbers come from the clock in seconds, so two runs started in one second would
-// otherwise write the same names.
-QString freeFrameName(Session& session, const QString& home,
+// Raises the run number past a frame name whose written path is taken.
+void raiseRunNumber(Session& session, const QString& takenPath) {
+    session.globalNR = nextRunNumber(session.globalNR);
+    logLine(QStringLiteral("run number raised to %1: %2 exists")
+                .arg(session.globalNR)
+                .arg(QFileInfo(takenPath).fileName()));
+}
+
+// The frame's name for the session's run and frame numbers and `endFormat`. While the path a
+// pass would write under it is taken by a file this series did not write for this frame, the
+// run number is raised: run numbers come from the clock in seconds, so two runs started in one
+// second would otherwise write the same names.
+QString freeFrameName(Session& session, const QString& home, const QString& endFormat,
                       const QHash<QString, std::int32_t>& written) {
     for (;;) {
-        QString name = frameFileName(home, session.globalNR, session.tmr, session.endFormat);
+        QString name = frameFileName(home, session.globalNR, session.tmr, endFormat);
         const QString path = transcodedOutputName(session.trans_endFormat, name);
         if (!pathTaken(path) || written.value(path, -1) == session.tmr) {
             return name;
         }
-        session.globalNR = nextRunNumber(session.globalNR);
-        logLine(QStringLiteral("run number raised to %1: %2 exists")
-                    .arg(session.globalNR)
-                    .arg(QFileInfo(path).fileName()));
+        raiseRunNumber(session, path);
     }
 }
 
@@ -59,9 +64,24 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
             break;
         }
         logLine(QStringLiteral("numberofframes: ") + QString::number(attempt));
-        const QString name = freeFrameName(session, home, written);
-        const PassResult pass =
-            runGlitchPass(session, params, desktop, session.inPath, name, framesKeptInMemory);
+        // The format the name is built from, before a re-encode changes it.
+        const QString format = session.endFormat;
+        const QString name = freeFrameName(session, home, format, written);
+        // Only a retry rewrites a frame, its own; every other name is free and must stay so
+        // until the frame takes it, whatever another run started meanwhile writes.
+        const bool ownFrame =
+            written.value(transcodedOutputName(session.trans_endFormat, name), -1) == session.tmr;
+        PassResult pass =
+            runGlitchPass(session, params, desktop, session.inPath, name, framesKeptInMemory,
+                          ownFrame ? OutputCommit::Replace : OutputCommit::NeverReplace);
+        // Another run took the name between the test and the commit: the same bytes go under
+        // the next free run number, as if the name had been seen taken before the pass.
+        while (pass.nameTaken) {
+            raiseRunNumber(session, pass.path);
+            commitElsewhere(pass, desktop,
+                            transcodedOutputName(session.trans_endFormat,
+                                                 freeFrameName(session, home, format, written)));
+        }
         ++summary.passes;
         if (pass.cancelled) {
             summary.cancelled = true;

@@ -28,8 +28,10 @@ struct FrameSeriesSummary {
 // Runs one frame series of `frameCount` frames into the output folder under `home`: raises the
 // run number, and for every frame damages session.inPath anew, decodes the result and shows it,
 // retrying undecodable frames. A frame name that is already taken by a file this series did
-// not write raises the run number again, so no earlier frame is ever replaced. Frame count 0
-// or less makes no pass.
+// not write raises the run number again, so no earlier frame is ever replaced; nor is a frame
+// that another run, started at the same time, writes under the name meanwhile: the frame is
+// committed with a rename that never replaces, and raises the run number when it finds the
+// name taken. Frame count 0 or less makes no pass.
 FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
                                   std::int32_t frameCount, const QString& home, Desktop& desktop);
 

@@ -10,8 +10,10 @@
 #include <QTest>
 #include <functional>
 #include <grp.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -171,13 +173,36 @@ private slots:
         QTest::newRow("OUTPUT is INPUT") << QStringList{"pass", in, in} << self;
         QTest::newRow("OUTPUT links to INPUT") << QStringList{"pass", in, "LINK"} << self;
         QTest::newRow("OUTPUT is a hard link") << QStringList{"pass", "HARD", in} << self;
+        // <FE> stands for that byte: such a name cannot pass through text unchanged.
+        const QString noText = "is not valid UTF-8; zerbrak-cli handles only file names";
+        QTest::newRow("OUTPUT not valid UTF-8")
+            << QStringList{"pass", in, "c<FE>.png"} << "\"c\\xFE.png\" " + noText;
+        QTest::newRow("INPUT not valid UTF-8")
+            << QStringList{"pass", "in<FE>.jpg", "o"} << "\"in\\xFE.jpg\" " + noText;
     }
     // One line saying what is wrong, then the command's usage line; nothing is written.
     void badArguments() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
         const QByteArray before = readFile(path("in.jpg"));
-        const Run run = runCli(withPaths(arguments));
+        const QStringList resolved = withPaths(arguments);
+        // Arguments with bytes that are not UTF-8 cannot go through QProcess: the child
+        // starts the tool itself with them.
+        std::vector<QByteArray> raw{ZERBRAK_CLI_PATH};
+        for (const QString& argument : resolved) {
+            raw.push_back(argument.toUtf8().replace("<FE>", "\xfe"));
+        }
+        const bool bytes = resolved.join(' ').contains("<FE>");
+        const Run run = runCli(
+            resolved, {}, !bytes ? std::function<void()>() : [&raw] {
+                std::vector<char*> argv;
+                for (QByteArray& argument : raw) {
+                    argv.push_back(argument.data());
+                }
+                argv.push_back(nullptr);
+                ::execv(argv[0], argv.data());
+                ::_exit(127);
+            });
         QCOMPARE(run.exitCode, 2);
         const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
@@ -410,6 +435,55 @@ private slots:
         QCOMPARE(readFile(destination + "/a.bmp").size() > 3000, grow);
         QCOMPARE(readFile(destination + "/0b.dat").size() > 3000, grow);
         QCOMPARE(readFile(destination + "/b.dat"), QByteArray("taken"));
+    }
+
+    // Runs started together choose the same free names: frame series in one home (one run
+    // number, from the clock), batches from one folder into one destination, which is the
+    // frames' folder too. Each must keep every file it says it wrote.
+    void parallelRunsKeepEveryFile() {
+        const QString home = path("home-parallel");
+        const QString folder = home + "/Documents/zerbrak";
+        const QString source = path("parallel-source");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QDir().mkpath(source));
+        // PNG bytes whose extension picks replace and scatter, at a chance that strikes none:
+        // every frame decodes at its first pass.
+        QImage picture(16, 16, QImage::Format_RGB32);
+        picture.fill(Qt::yellow);
+        QVERIFY(picture.save(path("parallel.dat"), "PNG"));
+        constexpr int entries = 8;
+        for (int entry = 0; entry < entries; ++entry) {
+            QVERIFY(QFile::copy(path("parallel.dat"), source + QString("/%1.dat").arg(entry)));
+        }
+        const QStringList frames{"frames", path("parallel.dat"), "--count", "3", "--chance", "100"};
+        const QStringList batch{"batch", source, folder, "--chance", "100"};
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home);
+        environment.insert("XDG_RUNTIME_DIR", home);
+        std::vector<std::unique_ptr<QProcess>> runs;
+        for (int run = 0; run < 9; ++run) {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessEnvironment(environment);
+            process->start(QStringLiteral(ZERBRAK_CLI_PATH), run < 6 ? frames : batch);
+            runs.push_back(std::move(process));
+        }
+        QStringList printed;
+        for (const auto& process : runs) {
+            QVERIFY(process->waitForFinished(60'000));
+            QCOMPARE(process->exitCode(), 0);
+            printed << QString::fromLocal8Bit(process->readAllStandardOutput())
+                           .split('\n', Qt::SkipEmptyParts);
+        }
+        QCOMPARE(printed.size(), 6 * 3 + 3 * entries);
+        printed.removeDuplicates();
+        QCOMPARE(printed.size(), 6 * 3 + 3 * entries);
+        for (const QString& written : printed) {
+            QVERIFY2(QFileInfo(written).isFile(), qPrintable(written));
+        }
+        // Nothing else either: no temporary left behind.
+        QCOMPARE(
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+            printed.size());
     }
 
     void framesCallsInOneSecondKeepEveryFrame() {

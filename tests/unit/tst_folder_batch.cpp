@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +80,25 @@ QStringList replaced(QStringList lines, const QString& from, const QString& to) 
 }
 
 const QStringList passLines{"dostuff ", "has "};
+
+// A file under a name given as bytes, which QString cannot always carry.
+void writeNative(const QByteArray& path, const QByteArray& bytes) {
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::write(fd, bytes.constData(), static_cast<std::size_t>(bytes.size())),
+             static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+// Every name in `folder`, as bytes, sorted by them.
+QByteArrayList nativeNamesIn(const QString& folder) {
+    QByteArrayList names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.toStdString())) {
+        names << QByteArray::fromStdString(entry.path().filename().native());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 } // namespace
 
@@ -257,6 +278,66 @@ private slots:
         }
     }
 
+    // A name that is no text, or too long for the destination once numbered, costs its entry
+    // alone; the entries after it are done.
+    void awkwardNames_data() {
+        QTest::addColumn<QByteArrayList>("entries");
+        QTest::addColumn<QByteArrayList>("planted"); // already in the destination
+        QTest::addColumn<QByteArrayList>("written");
+        QTest::addColumn<QStringList>("skips"); // SRC and DEST stand for the folders
+        const QByteArray longest = QByteArray(251, 'b') + ".png"; // 255 bytes, the most allowed
+        const QByteArray shorter = QByteArray(247, 'b') + ".png"; // room for its number
+        QTest::newRow("name not valid UTF-8")
+            << QByteArrayList{"a.png", "c\xfe.png", "d.png"} << QByteArrayList{}
+            << QByteArrayList{"a.png", "d.png"}
+            << QStringList{"skipped: Cannot read SRC/c\\xFE.png: its name is not valid UTF-8."};
+        QTest::newRow("numbered name too long")
+            << QByteArrayList{longest, "z.png"} << QByteArrayList{longest}
+            << QByteArrayList{longest, "z.png"}
+            << QStringList{"skipped: Cannot write DEST/0" + QString::fromLatin1(longest) +
+                           ": File name too long."};
+        // The temporary a pass writes into is named apart from the output, so a name near the
+        // limit still fits.
+        QTest::newRow("numbered name just fits")
+            << QByteArrayList{shorter, "z.png"} << QByteArrayList{shorter}
+            << QByteArrayList{"0" + shorter, shorter, "z.png"} << QStringList{};
+    }
+    void awkwardNames() {
+        QFETCH(QByteArrayList, entries);
+        QFETCH(QByteArrayList, planted);
+        QFETCH(QByteArrayList, written);
+        QFETCH(QStringList, skips);
+        const QString source = freshFolder("awkward");
+        const QString destination = freshFolder("awkward-out");
+        for (const QByteArray& name : entries) {
+            writeNative(QFile::encodeName(source) + "/" + name, picture_);
+        }
+        for (const QByteArray& name : planted) {
+            writeNative(QFile::encodeName(destination) + "/" + name, "planted");
+        }
+        Session session = sessionWith("jpg");
+        ScriptedDesktop desktop;
+        LogCapture log;
+        const FolderBatchSummary summary = batchFolder(session, {}, source, destination, desktop);
+        QCOMPARE(summary.entries, entries.size());
+        QCOMPARE(desktop.progressCalls, entries.size());
+        QCOMPARE(summary.skipped, skips.size());
+        QCOMPARE(summary.written.size(), written.size() - planted.size());
+        QVERIFY(!summary.failed() && !summary.cancelled);
+        QVERIFY(desktop.alerts.isEmpty() && desktop.failures.isEmpty());
+        QCOMPARE(linesStartingWith(log.lines(), "skipped: "),
+                 replaced(replaced(skips, "SRC", source), "DEST", destination));
+        QCOMPARE(nativeNamesIn(destination), written);
+        for (const QByteArray& name : planted) {
+            QCOMPARE(readFile(QFile::decodeName(QFile::encodeName(destination) + "/" + name)),
+                     QByteArray("planted"));
+        }
+        // QTemporaryDir removes by text names, which miss these.
+        for (const QByteArray& name : entries) {
+            ::unlink((QFile::encodeName(source) + "/" + name).constData());
+        }
+    }
+
     void batchEndsAfterOneAlert_data() {
         QTest::addColumn<QString>("destination"); // FILE stands for a regular file
         QTest::addColumn<bool>("noScratchFolder");
@@ -352,6 +433,8 @@ private slots:
     void emptyFormatIsTakenFromTheFirstEntryWithOne() {
         const QString source = freshFolder("formats");
         const QString destination = freshFolder("formats-out");
+        // A hidden file's "extension" is most of its name: it picks no format.
+        writeFile(source + "/.DS_Store", "folder metadata, first in name order");
         writeFile(source + "/README", "no extension: damaged while the format is still empty");
         writeFile(source + "/b.bmp", QByteArray(200, '\n'));
         writeFile(source + "/c.png", QByteArray(200, '\n'));
@@ -359,11 +442,13 @@ private slots:
         ScriptedDesktop desktop;
         LogCapture log;
         const FolderBatchSummary summary = batchFolder(session, {}, source, destination, desktop);
-        QCOMPARE(summary.written.size(), 3);
+        QCOMPARE(summary.written.size(), 4);
         QCOMPARE(session.endFormat, QString("bmp"));
         QCOMPARE(linesStartingWith(log.lines(), "dostuff endFormat: "),
-                 QStringList(
-                     {"dostuff endFormat: ", "dostuff endFormat: bmp", "dostuff endFormat: bmp"}));
+                 QStringList({"dostuff endFormat: ", "dostuff endFormat: ",
+                              "dostuff endFormat: bmp", "dostuff endFormat: bmp"}));
+        QCOMPARE(linesStartingWith(log.lines(), "batch format: "),
+                 QStringList{"batch format: bmp (line-break rewrite), from b.bmp"});
         QCOMPARE(linesStartingWith(log.lines(), "has "), QStringList({"has bmp", "has bmp"}));
         QVERIFY(readFile(destination + "/c.png").size() > 200); // line breaks doubled
     }
