@@ -136,7 +136,7 @@ constexpr std::size_t arenaStep = std::size_t{4} << 20U;
 
 struct Arenas {
     std::array<std::unique_ptr<Arena>, maxArenas> kept;
-    std::unique_ptr<Arena> oneOff; // the last picture too large to keep an arena for
+    std::unique_ptr<Arena> oneOff; // a picture too large to keep an arena for, until it is sent
 };
 
 // A free arena of at least `size` bytes, or one made for it; returns the arena's number (-1:
@@ -273,12 +273,23 @@ void sendReply(Reply header, const QByteArray& text, int fd) {
 
 void reply(DecodeResult result, std::uint32_t freeArenas, Arenas& arenas, const Start& start) {
     QImage image = std::move(result.image);
-    // A colour table would need a message of its own; these formats are rare from our readers.
-    if (!image.colorTable().isEmpty()) {
+    QByteArray text = result.message.toUtf8().left(static_cast<qsizetype>(maxMessageBytes));
+    // A colour table would need a message of its own; these formats are rare from our readers,
+    // and are sent as 32 bits a pixel.
+    const bool indexed = !image.colorTable().isEmpty();
+    const std::uint64_t handedOver = indexed ? std::uint64_t{4} *
+                                                   static_cast<std::uint64_t>(image.width()) *
+                                                   static_cast<std::uint64_t>(image.height())
+                                             : static_cast<std::uint64_t>(image.sizeInBytes());
+    // What a decode leaves is its picture, in memory the program maps too: held to the pixel
+    // limit, which our readers keep to from the header on, whatever a reader made.
+    if (handedOver > DecodeLimits{}.maxPixelBytes) {
+        image = QImage();
+        text = QByteArrayLiteral("the decoded picture is larger than any this program shows");
+    } else if (indexed) {
         image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
                                                               : QImage::Format_RGB32);
     }
-    QByteArray text = result.message.toUtf8().left(static_cast<qsizetype>(maxMessageBytes));
     Reply header;
     bool fresh = false;
     Arena* picture = image.isNull() || image.width() <= 0 || image.height() <= 0
@@ -310,6 +321,9 @@ void reply(DecodeResult result, std::uint32_t freeArenas, Arenas& arenas, const 
                          ? 0
                          : std::max(statusKiB("VmHWM:"), start.residentKiB) - start.residentKiB;
     sendReply(header, text, picture != nullptr && fresh ? picture->fd() : -1);
+    // The program holds that memory now, as long as it keeps the picture; held here as well,
+    // it would outlive the picture and add to the next decode's.
+    arenas.oneOff.reset();
 }
 
 // A picture in a memfd that can still shrink under the program's mapping, as only a helper

@@ -5,6 +5,7 @@
 #include "codec/Decode.h"
 #include "platform/IsolatedDecoder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImageWriter>
 #include <QTemporaryDir>
@@ -184,6 +185,24 @@ private slots:
         QVERIFY(result.image.constBits() != shared);
         QCOMPARE(result.image.pixel(0, 0), 0xff123456U);
         compareResults(decoder.decodeFile(path), decodeImageFile(path));
+    }
+
+    // A picture with memory of its own is the program's alone once handed over: the helper
+    // keeps no hold on it that would outlive the picture and add to the next decode.
+    void largePictureIsNotKeptByTheHelper() {
+        IsolatedDecoder decoder;
+        const DecodeResult result = decoder.decodeFile(dir_.filePath("wide.png"));
+        QCOMPARE(result.image.size(), QSize(6000, 6000));
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(decoder.helperPid());
+        const QStringList entries = QDir(fds).entryList(QDir::Files | QDir::System);
+        QVERIFY(!entries.isEmpty());
+        for (const QString& entry : entries) {
+            struct stat status {};
+            if (::stat(QFile::encodeName(fds + "/" + entry).constData(), &status) == 0) {
+                QVERIFY2(static_cast<std::size_t>(status.st_size) <= decoderwire::maxArenaBytes,
+                         qPrintable(entry));
+            }
+        }
     }
 };
 
