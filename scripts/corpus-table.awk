@@ -20,7 +20,7 @@ function verdictClass(v) {
     if (v ~ /^ok /) return "ok"
     if (v ~ /^partial /) return "partial"
     if (v ~ /the decoder crashed|^crash:/) return "crash"
-    if (v ~ /took longer than|^hang:/) return "hang"
+    if (v ~ /of processor time|gave no answer within|^hang:/) return "hang"
     return "undecodable"
 }
 

@@ -3,6 +3,7 @@
 #include "platform/IsolatedDecoder.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace zerbrak::cli {
 
@@ -17,8 +18,10 @@ int runCheck(const QStringList& arguments) {
                                  QStringLiteral("FILE..."));
     const QCommandLineOption stats(
         QStringLiteral("stats"),
-        QStringLiteral("Adds two columns to each line: the decode's time in milliseconds and the "
-                       "peak memory it took in KiB (0 when the decoder gave no answer)."));
+        QStringLiteral(
+            "Adds two columns to each line: the decode's time in milliseconds and the "
+            "peak memory it took in KiB (0 when the decoder gave no answer; '-' for both when "
+            "the file never reached it)."));
     parser.addOption(stats);
     if (!parseArguments(parser, arguments)) {
         return exitOk; // the help was asked for and printed
@@ -43,10 +46,12 @@ int runCheck(const QStringList& arguments) {
                       (result.message.isEmpty() ? QStringLiteral("no picture") : result.message);
         }
         if (parser.isSet(stats)) {
-            const IsolatedDecoder::Cost cost = decoder.lastCost();
-            verdict += QStringLiteral("\t%1\t%2")
-                           .arg(static_cast<double>(cost.time.count()) / 1000.0, 0, 'f', 1)
-                           .arg(cost.peakKiB);
+            // A file that never reached the decoder has no figures of its own.
+            const std::optional<IsolatedDecoder::Cost> cost = decoder.lastCost();
+            verdict += cost ? QStringLiteral("\t%1\t%2")
+                                  .arg(static_cast<double>(cost->time.count()) / 1000.0, 0, 'f', 1)
+                                  .arg(cost->peakKiB)
+                            : QStringLiteral("\t-\t-");
         }
         std::printf("%s\t%s\n", file.toLocal8Bit().constData(), verdict.toUtf8().constData());
     }

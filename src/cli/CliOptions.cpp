@@ -37,12 +37,37 @@ QString parseErrorText(const QCommandLineParser& parser) {
 
 } // namespace
 
+namespace {
+
+const QString helpAll = QStringLiteral("help-all");
+
+// The parser's help names the program by the path it was started from, and lists --help-all
+// for Qt's own options, which this tool does not take: a command's help names it
+// "zerbrak-cli" and leaves that line out.
+QString commandHelp(const QCommandLineParser& parser, const QString& program) {
+    QStringList lines = parser.helpText().split(QLatin1Char('\n'));
+    const QString usage = QStringLiteral("Usage: ");
+    if (!lines.isEmpty() && lines.first().startsWith(usage + program)) {
+        lines.first() = usage + QStringLiteral("zerbrak-cli") +
+                        lines.first().mid(usage.size() + program.size());
+    }
+    lines.removeIf([](const QString& line) {
+        return line.trimmed().startsWith(QStringLiteral("--") + helpAll);
+    });
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
 bool parseArguments(QCommandLineParser& parser, const QStringList& arguments) {
     if (!parser.parse(arguments)) {
         throw UsageError{parseErrorText(parser)};
     }
+    if (parser.optionNames().contains(helpAll)) {
+        throw UsageError{QStringLiteral("option --%1 is unknown").arg(helpAll)};
+    }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(qPrintable(commandHelp(parser, arguments.value(0))), stdout);
         return false;
     }
     return true;
@@ -131,12 +156,34 @@ namespace zerbrak::cli {
 
 namespace {
 
+// The short name a script would type for TIFF, besides its extension.
+constexpr const char* tiffAlias = "tif";
+
 QString transcodeTitles() {
     QStringList titles;
+    QStringList extensions;
     for (const FormatRow& row : formatTable) {
         titles << QStringLiteral("\"%1\"").arg(QLatin1String(row.title));
+        extensions << QLatin1String(row.extension);
+        if (row.target == FixedTarget::Tiff) {
+            extensions << QLatin1String(tiffAlias);
+        }
     }
-    return titles.join(QStringLiteral(", "));
+    return QStringLiteral("%1, or an extension: %2 (any case)")
+        .arg(titles.join(QStringLiteral(", ")), extensions.join(QStringLiteral(", ")));
+}
+
+// The target `name` stands for: a pop-up title or an extension, in any case; null for none.
+const FormatRow* transcodeRow(const QString& name) {
+    for (const FormatRow& row : formatTable) {
+        const bool alias = row.target == FixedTarget::Tiff &&
+                           name.compare(QLatin1String(tiffAlias), Qt::CaseInsensitive) == 0;
+        if (alias || name.compare(QLatin1String(row.title), Qt::CaseInsensitive) == 0 ||
+            name.compare(QLatin1String(row.extension), Qt::CaseInsensitive) == 0) {
+            return &row;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -154,12 +201,13 @@ void applyTranscode(const QCommandLineParser& parser, Session& session) {
     if (!parser.isSet(name)) {
         return;
     }
-    const QString title = parser.value(name);
-    if (rowForTitle(title) == nullptr) {
+    const QString given = parser.value(name);
+    const FormatRow* row = transcodeRow(given);
+    if (row == nullptr) {
         throw UsageError{QStringLiteral("--transcode takes one of %1, not \"%2\"")
-                             .arg(transcodeTitles(), title)};
+                             .arg(transcodeTitles(), given)};
     }
-    transcodeChange(session, title);
+    transcodeChange(session, QLatin1String(row->title));
 }
 
 } // namespace zerbrak::cli

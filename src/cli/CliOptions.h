@@ -24,6 +24,7 @@ struct UsageError {
 
 // Parses the command's arguments; a parse error is a UsageError worded like the tool's own
 // ("option --bogus is unknown"). Prints the help and returns false when --help was asked for.
+// Qt's --help-all is no option of ours.
 bool parseArguments(QCommandLineParser& parser, const QStringList& arguments);
 
 // Says so on stderr when `path` is not a regular file that can be read.
@@ -42,8 +43,9 @@ std::int64_t readSeed(const QCommandLineParser& parser);
 std::int64_t integerOption(const QCommandLineParser& parser, const QString& name,
                            std::int64_t fallback, std::int64_t lowest, std::int64_t highest);
 
-// Adds --transcode TITLE; applyTranscode picks it as the format pop-up would, and refuses a
-// title that is none of the six.
+// Adds --transcode TITLE; applyTranscode picks it as the format pop-up would. TITLE is one of
+// the six pop-up titles or their extensions (and "tif"), in any case; anything else is refused
+// with the list of them.
 void addTranscodeOption(QCommandLineParser& parser);
 void applyTranscode(const QCommandLineParser& parser, Session& session);
 

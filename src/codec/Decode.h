@@ -24,6 +24,10 @@ struct DecodeLimits {
     std::uint64_t maxFileBytes = 1ULL << 30;
 };
 
+// Why `size` bytes of a file are not decoded at all: "The file is N MiB, larger than any
+// picture this program will decode (M MiB)."; empty when they are within the limit.
+QString sizeRefusal(std::uint64_t size, const DecodeLimits& limits = {});
+
 // Decodes leniently: what the format's reader could make of the bytes comes back, with
 // `partial` set when it had to stop early or skip damage. Unknown formats go through Qt.
 // Running out of memory is an undecodable result, never an exception.

@@ -90,17 +90,25 @@ DecodeResult decodeImageBytes(std::span<const std::uint8_t> bytes, const DecodeL
     }
 }
 
+QString sizeRefusal(std::uint64_t size, const DecodeLimits& limits) {
+    if (size <= limits.maxFileBytes) {
+        return {};
+    }
+    return QStringLiteral("The file is %1 MiB, larger than any picture this program will decode "
+                          "(%2 MiB).")
+        .arg(size >> 20U)
+        .arg(limits.maxFileBytes >> 20U);
+}
+
 DecodeResult decodeImageFile(const QString& path, const DecodeLimits& limits) {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
         return decoding::invalidResult(QStringLiteral("Not a regular file."));
     }
-    if (static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0)) > limits.maxFileBytes) {
-        return decoding::invalidResult(
-            QStringLiteral("The file is %1 MiB, larger than any picture this program will decode "
-                           "(%2 MiB).")
-                .arg(info.size() >> 20)
-                .arg(limits.maxFileBytes >> 20));
+    if (const QString refusal =
+            sizeRefusal(static_cast<std::uint64_t>(std::max<qint64>(info.size(), 0)), limits);
+        !refusal.isEmpty()) {
+        return decoding::invalidResult(refusal);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

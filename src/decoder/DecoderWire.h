@@ -15,9 +15,11 @@ namespace zerbrak::decoderwire {
 inline constexpr int helperSocketFd = 3;
 
 enum class RequestKind : std::uint32_t {
-    Decode = 1, // decode `size` bytes of the file passed along
-    Crash = 2,  // abort at once: how the program's tests see a decoder die mid-decode
-    Stall = 3,  // never answer: how they see a decoder that hangs
+    Decode = 1,   // decode `size` bytes of the file passed along
+    Crash = 2,    // abort at once: how the program's tests see a decoder die mid-decode
+    Stall = 3,    // never answer, asleep: how they see a decoder stuck waiting
+    Spin = 4,     // never answer, computing: how they see a decoder stuck in a loop
+    Unsealed = 5, // answer with a picture in memory without seals: a helper gone wrong
 };
 
 // Pictures come back in arenas: memfds the helper makes and both sides keep mapped, reused for
@@ -25,6 +27,12 @@ enum class RequestKind : std::uint32_t {
 // first time (a page fault, and on a virtual machine an exit to the host) than to copy into:
 // a fresh 48 MB memfd cost ten times the copy. An arena is the helper's to fill only while the
 // program says it is free, that is, while no picture of its own still lives in it.
+//
+// Every picture memfd is sealed against shrinking and growing before it is handed over, so the
+// program's mapping can never lose pages under a picture it shows (SIGBUS); the program maps
+// it read-only and refuses one without those seals. An arena cannot be sealed against writing,
+// as the helper fills it again once the program lets its picture go; a memfd made for one
+// picture alone is, once filled, and the program refuses one without that seal too.
 inline constexpr int maxArenas = 4;
 // Larger pictures each get a memfd of their own, so that idle arenas hold little memory.
 inline constexpr std::size_t maxArenaBytes = std::size_t{128} << 20U;

@@ -85,37 +85,49 @@ bool receive(Request& request, int& fd) {
     return static_cast<std::size_t>(received) == sizeof request;
 }
 
-// A memfd mapped for writing pictures into, kept from one picture to the next.
+constexpr std::size_t pageBytes = 4096;
+
+// A memfd mapped for writing pictures into, kept from one picture to the next. Its size is
+// sealed from the start: the program maps it too, and a page cut off under its mapping would
+// kill it.
 class Arena {
 public:
     // Empty when there is no memory for it.
-    explicit Arena(std::size_t size) : fd_(::memfd_create("zerbrak-picture", MFD_CLOEXEC)) {
-        if (fd_.get() < 0 || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0) {
+    explicit Arena(std::size_t size)
+        : fd_(::memfd_create("zerbrak-picture", MFD_CLOEXEC | MFD_ALLOW_SEALING)) {
+        if (fd_.get() < 0 || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0 ||
+            ::fcntl(fd_.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW) != 0) {
             return;
         }
         void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd_.get(), 0);
         if (address != MAP_FAILED) {
-            address_ = address;
+            address_ = static_cast<std::uint8_t*>(address);
             size_ = size;
         }
     }
-    ~Arena() {
-        if (address_ != nullptr) {
-            ::munmap(address_, size_);
-        }
-    }
+    ~Arena() { unmap(); }
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
     bool usable() const { return address_ != nullptr; }
     std::size_t size() const { return size_; }
     int fd() const { return fd_.get(); }
-    void fill(const QImage& image) const {
-        std::memcpy(address_, image.constBits(), static_cast<std::size_t>(image.sizeInBytes()));
+    std::uint8_t* bytes() const { return address_; }
+    // Seals the content as it is, for a picture that has the memfd to itself: the mapping that
+    // wrote it goes first, as the kernel refuses the seal while one exists.
+    bool freeze() {
+        unmap();
+        return ::fcntl(fd_.get(), F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SEAL) == 0;
     }
 
 private:
+    void unmap() {
+        if (address_ != nullptr) {
+            ::munmap(address_, size_);
+            address_ = nullptr;
+        }
+    }
     FileDescriptor fd_{-1};
-    void* address_ = nullptr;
+    std::uint8_t* address_ = nullptr;
     std::size_t size_ = 0;
 };
 
@@ -124,15 +136,12 @@ constexpr std::size_t arenaStep = std::size_t{4} << 20U;
 
 struct Arenas {
     std::array<std::unique_ptr<Arena>, maxArenas> kept;
-    std::unique_ptr<Arena> oneOff; // the last picture too large to keep an arena for
+    std::unique_ptr<Arena> oneOff; // a picture too large to keep an arena for, until it is sent
 };
 
-// Puts the picture in a free arena large enough, or in one made for it; returns the arena's
-// number (-1: one of its own) and whether its memfd must go to the program. Null arena when
-// there is no memory for the picture.
-const Arena* place(const QImage& image, std::uint32_t freeArenas, Arenas& arenas, int& number,
-                   bool& fresh) {
-    const auto size = static_cast<std::size_t>(image.sizeInBytes());
+// A free arena of at least `size` bytes, or one made for it; returns the arena's number (-1:
+// one of its own) and whether its memfd must go to the program. Null when there is no memory.
+Arena* place(std::size_t size, std::uint32_t freeArenas, Arenas& arenas, int& number, bool& fresh) {
     number = -1;
     fresh = true;
     if (size <= maxArenaBytes) {
@@ -145,26 +154,21 @@ const Arena* place(const QImage& image, std::uint32_t freeArenas, Arenas& arenas
             if (arena && arena->size() >= size) {
                 number = n;
                 fresh = false;
-                break;
+                return arena.get();
             }
             if (replace < 0 || !arena) {
                 replace = n;
             }
         }
-        if (number < 0 && replace >= 0) {
+        if (replace >= 0) {
             auto& arena = arenas.kept[static_cast<std::size_t>(replace)];
             arena.reset(); // its memory goes before the larger one is made
             arena = std::make_unique<Arena>((size + arenaStep - 1) / arenaStep * arenaStep);
             if (arena->usable()) {
                 number = replace;
-            } else {
-                arena.reset();
+                return arena.get();
             }
-        }
-        if (number >= 0) {
-            const Arena& arena = *arenas.kept[static_cast<std::size_t>(number)];
-            arena.fill(image);
-            return &arena;
+            arena.reset();
         }
     }
     arenas.oneOff.reset();
@@ -173,8 +177,40 @@ const Arena* place(const QImage& image, std::uint32_t freeArenas, Arenas& arenas
         arenas.oneOff.reset();
         return nullptr;
     }
-    arenas.oneOff->fill(image);
     return arenas.oneOff.get();
+}
+
+// Pictures move into their memfd a band of rows at a time, and each band's pages go back to
+// the system once copied: the decoded picture and its shared copy are never both whole, so a
+// picture of the largest size accepted costs its own size, not twice that.
+constexpr std::size_t bandBytes = std::size_t{8} << 20U;
+
+// Gives back the whole pages of the picture's buffer from `released` up to `end`, which it
+// will never read again; `released` moves on. The partial pages at either end of the buffer
+// stay: malloc keeps its bookkeeping beside the buffer.
+void releasePages(std::uint8_t*& released, std::uint8_t* end) {
+    const auto last = reinterpret_cast<std::uintptr_t>(end) / pageBytes * pageBytes;
+    if (last > reinterpret_cast<std::uintptr_t>(released)) {
+        auto* const upTo = reinterpret_cast<std::uint8_t*>(last);
+        ::madvise(released, static_cast<std::size_t>(upTo - released), MADV_DONTNEED);
+        released = upTo;
+    }
+}
+
+// Moves the rows of `image` into `target`, which has room for them; `image` is used up.
+void moveInto(QImage& image, std::uint8_t* target) {
+    // The image is this function's alone, so bits() hands out its own buffer, not a copy.
+    std::uint8_t* const source = image.bits();
+    const auto total = static_cast<std::size_t>(image.sizeInBytes());
+    auto* released = reinterpret_cast<std::uint8_t*>(
+        (reinterpret_cast<std::uintptr_t>(source) + pageBytes - 1) / pageBytes * pageBytes);
+    for (std::size_t done = 0; done < total;) {
+        const std::size_t band = std::min(bandBytes, total - done);
+        std::memcpy(target + done, source + done, band);
+        done += band;
+        releasePages(released, source + done);
+    }
+    image = QImage();
 }
 
 // A figure of /proc/self/status in KiB, such as "VmRSS:"; 0 when the kernel does not say.
@@ -200,54 +236,30 @@ std::uint32_t restartPeakMemory() {
     return statusKiB("VmRSS:");
 }
 
-// What a decode cost, for the reply.
-struct Cost {
-    std::uint32_t microseconds = 0;
-    std::uint32_t peakKiB = 0;
+// Where a decode started, for the cost in its reply: the picture's move into shared memory
+// is part of it.
+struct Start {
+    std::chrono::steady_clock::time_point time = std::chrono::steady_clock::now();
+    std::uint32_t residentKiB = 0; // 0: the kernel gives no figures
 };
 
-void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas, Cost cost = {}) {
-    QImage image = result.image;
-    // A colour table would need a message of its own; these formats are rare from our readers.
-    if (!image.colorTable().isEmpty()) {
-        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                              : QImage::Format_RGB32);
-    }
-    QByteArray text = result.message.toUtf8().left(static_cast<qsizetype>(maxMessageBytes));
-    Reply header;
-    header.decodeMicroseconds = cost.microseconds;
-    header.peakKiB = cost.peakKiB;
-    bool fresh = false;
-    const Arena* picture = image.isNull() || image.width() <= 0 || image.height() <= 0
-                               ? nullptr
-                               : place(image, freeArenas, arenas, header.arena, fresh);
-    if (picture != nullptr) {
-        header.width = image.width();
-        header.height = image.height();
-        header.format = static_cast<std::int32_t>(image.format());
-        header.bytesPerLine = static_cast<std::int32_t>(image.bytesPerLine());
-        header.partial = result.partial ? 1U : 0U;
-    } else if (!image.isNull() && text.isEmpty()) {
-        text = QByteArrayLiteral("there is no memory for the picture");
-    }
+// Sends the reply, with `fd` when it is not -1; ends the helper when the program has gone.
+void sendReply(Reply header, const QByteArray& text, int fd) {
     header.messageBytes = static_cast<std::uint32_t>(text.size());
-    // The arena holds the picture now; the decoded copy goes before the next request comes.
-    image = QImage();
-
-    std::array<iovec, 2> data{iovec{&header, sizeof header},
-                              iovec{text.data(), static_cast<std::size_t>(text.size())}};
+    std::array<iovec, 2> data{
+        iovec{&header, sizeof header},
+        iovec{const_cast<char*>(text.constData()), static_cast<std::size_t>(text.size())}};
     alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
     msghdr message{};
     message.msg_iov = data.data();
     message.msg_iovlen = data.size();
-    if (picture != nullptr && fresh) {
+    if (fd >= 0) {
         message.msg_control = control.data();
         message.msg_controllen = control.size();
         cmsghdr* fdHeader = CMSG_FIRSTHDR(&message);
         fdHeader->cmsg_level = SOL_SOCKET;
         fdHeader->cmsg_type = SCM_RIGHTS;
         fdHeader->cmsg_len = CMSG_LEN(sizeof(int));
-        const int fd = picture->fd();
         std::memcpy(CMSG_DATA(fdHeader), &fd, sizeof fd);
     }
     ssize_t sent = 0;
@@ -257,6 +269,76 @@ void reply(const DecodeResult& result, std::uint32_t freeArenas, Arenas& arenas,
     if (sent < 0) {
         std::_Exit(EXIT_FAILURE); // the program has gone
     }
+}
+
+void reply(DecodeResult result, std::uint32_t freeArenas, Arenas& arenas, const Start& start) {
+    QImage image = std::move(result.image);
+    QByteArray text = result.message.toUtf8().left(static_cast<qsizetype>(maxMessageBytes));
+    // A colour table would need a message of its own; these formats are rare from our readers,
+    // and are sent as 32 bits a pixel.
+    const bool indexed = !image.colorTable().isEmpty();
+    const std::uint64_t handedOver = indexed ? std::uint64_t{4} *
+                                                   static_cast<std::uint64_t>(image.width()) *
+                                                   static_cast<std::uint64_t>(image.height())
+                                             : static_cast<std::uint64_t>(image.sizeInBytes());
+    // What a decode leaves is its picture, in memory the program maps too: held to the pixel
+    // limit, which our readers keep to from the header on, whatever a reader made.
+    if (handedOver > DecodeLimits{}.maxPixelBytes) {
+        image = QImage();
+        text = QByteArrayLiteral("the decoded picture is larger than any this program shows");
+    } else if (indexed) {
+        image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                              : QImage::Format_RGB32);
+    }
+    Reply header;
+    bool fresh = false;
+    Arena* picture = image.isNull() || image.width() <= 0 || image.height() <= 0
+                         ? nullptr
+                         : place(static_cast<std::size_t>(image.sizeInBytes()), freeArenas, arenas,
+                                 header.arena, fresh);
+    if (picture != nullptr) {
+        header.width = image.width();
+        header.height = image.height();
+        header.format = static_cast<std::int32_t>(image.format());
+        header.bytesPerLine = static_cast<std::int32_t>(image.bytesPerLine());
+        header.partial = result.partial ? 1U : 0U;
+        moveInto(image, picture->bytes());
+        if (header.arena < 0 && !picture->freeze()) {
+            header.width = 0;
+            header.height = 0;
+            picture = nullptr;
+            text = QByteArrayLiteral("the picture's memory cannot be sealed");
+        }
+    } else if (!image.isNull() && text.isEmpty()) {
+        text = QByteArrayLiteral("there is no memory for the picture");
+    }
+    image = QImage();
+    header.decodeMicroseconds =
+        static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::steady_clock::now() - start.time)
+                                       .count());
+    header.peakKiB = start.residentKiB == 0
+                         ? 0
+                         : std::max(statusKiB("VmHWM:"), start.residentKiB) - start.residentKiB;
+    sendReply(header, text, picture != nullptr && fresh ? picture->fd() : -1);
+    // The program holds that memory now, as long as it keeps the picture; held here as well,
+    // it would outlive the picture and add to the next decode's.
+    arenas.oneOff.reset();
+}
+
+// A picture in a memfd that can still shrink under the program's mapping, as only a helper
+// gone wrong would send.
+void answerUnsealed() {
+    const FileDescriptor memory(::memfd_create("zerbrak-picture", MFD_CLOEXEC));
+    if (memory.get() < 0 || ::ftruncate(memory.get(), static_cast<off_t>(pageBytes)) != 0) {
+        std::_Exit(EXIT_FAILURE);
+    }
+    Reply header;
+    header.width = 1;
+    header.height = 1;
+    header.format = static_cast<std::int32_t>(QImage::Format_RGB32);
+    header.bytesPerLine = 4;
+    sendReply(header, {}, memory.get());
 }
 
 // The program's input memfd stays mapped from one request to the next, as the arenas do: it
@@ -272,6 +354,10 @@ DecodeResult decode(const Request& request, int fd, InputCache& cache) {
     const auto size = static_cast<std::size_t>(request.size);
     if (size > 0 && input.get() < 0) {
         return {QImage(), false, QStringLiteral("the bytes to decode did not arrive")};
+    }
+    // The program refuses such files before sending them; mapping one would cost its size.
+    if (const QString refusal = sizeRefusal(request.size); !refusal.isEmpty()) {
+        return {QImage(), false, refusal};
     }
     // Only a memfd has seals: a file on disk is mapped afresh, as it may change size.
     struct stat status {};
@@ -324,22 +410,25 @@ int main(int argc, char* argv[]) {
             for (;;) {
                 ::pause();
             }
+        case RequestKind::Spin:
+            for (std::uint64_t turns = 0;; ++turns) {
+                asm volatile("" : : "r"(turns)); // a loop the compiler must keep
+            }
+        case RequestKind::Unsealed:
+            answerUnsealed();
+            break;
         case RequestKind::Decode: {
-            const std::uint32_t resident = restartPeakMemory();
-            const auto start = std::chrono::steady_clock::now();
-            const DecodeResult result = decode(request, fd, input);
-            const auto time = std::chrono::duration_cast<std::chrono::microseconds>(
-                std::chrono::steady_clock::now() - start);
-            reply(result, request.freeArenas, arenas,
-                  {static_cast<std::uint32_t>(time.count()),
-                   resident == 0 ? 0 : std::max(statusKiB("VmHWM:"), resident) - resident});
+            Start start;
+            start.residentKiB = restartPeakMemory();
+            start.time = std::chrono::steady_clock::now();
+            reply(decode(request, fd, input), request.freeArenas, arenas, start);
             break;
         }
         default:
             if (fd >= 0) {
                 ::close(fd);
             }
-            reply({QImage(), false, QStringLiteral("unknown request")}, 0, arenas);
+            reply({QImage(), false, QStringLiteral("unknown request")}, 0, arenas, Start{});
             break;
         }
     }

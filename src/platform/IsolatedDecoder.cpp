@@ -1,5 +1,6 @@
 #include "IsolatedDecoder.h"
 
+#include "FileBytes.h"
 #include "FileDescriptor.h"
 #include "Log.h"
 #include "codec/Decode.h"
@@ -75,14 +76,23 @@ void releaseArena(void* info) {
 
 constexpr std::size_t pageBytes = 4096;
 
-// Maps the memfd of a new arena; null when it cannot be.
+// Whether the helper's memfd carries the seals that keep our mapping of it whole: it can
+// neither shrink nor grow, and a memfd for one picture alone cannot be written either.
+bool sealedEnough(int fd, bool ownPicture) {
+    const int seals = ::fcntl(fd, F_GET_SEALS);
+    const int needed = F_SEAL_SHRINK | F_SEAL_GROW | (ownPicture ? F_SEAL_WRITE : 0);
+    return seals >= 0 && (seals & needed) == needed;
+}
+
+// Maps the memfd of a new arena, read-only: the helper fills it, we only read it. Null when it
+// cannot be.
 std::shared_ptr<IsolatedDecoder::Arena> mapArena(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0 || status.st_size <= 0) {
         return nullptr;
     }
     const auto size = static_cast<std::size_t>(status.st_size);
-    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) {
         return nullptr;
     }
@@ -115,8 +125,9 @@ QImage adoptPicture(const Reply& reply, const std::shared_ptr<IsolatedDecoder::A
     }
     arena->inUse = true;
     auto held = std::make_unique<std::shared_ptr<IsolatedDecoder::Arena>>(arena);
-    QImage image(static_cast<uchar*>(arena->address), reply.width, reply.height, reply.bytesPerLine,
-                 format, releaseArena, held.get());
+    // Read-only data: anything that writes to the picture copies it first.
+    QImage image(static_cast<const uchar*>(arena->address), reply.width, reply.height,
+                 reply.bytesPerLine, format, releaseArena, held.get());
     if (image.isNull()) {
         releaseArena(held.release());
         return {};
@@ -161,7 +172,7 @@ QString IsolatedDecoder::helperLocation() {
     return {};
 }
 
-IsolatedDecoder::Cost IsolatedDecoder::lastCost() const {
+std::optional<IsolatedDecoder::Cost> IsolatedDecoder::lastCost() const {
     const std::lock_guard lock(requestMutex_);
     return lastCost_;
 }
@@ -208,6 +219,11 @@ DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
     std::optional<DecodeResult> result;
     {
         const std::lock_guard lock(requestMutex_);
+        lastCost_.reset();
+        // Bytes no file may hold are not copied anywhere.
+        if (const QString refusal = sizeRefusal(bytes.size()); !refusal.isEmpty()) {
+            return failure(refusal);
+        }
         // The bytes travel in a memfd: one copy into it, none through the socket. The same
         // memfd serves request after request, as its pages are then already there.
         const bool kept = bytes.size() <= maxKeptInputBytes;
@@ -230,16 +246,18 @@ DecodeResult IsolatedDecoder::decodeBytes(std::span<const std::uint8_t> bytes) {
 }
 
 DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
-    // The helper maps the file itself. Anything but a plain file (a pipe, a device) and any
-    // failure to open it goes the in-process way, which reads or reports it as it always has.
-    const FileDescriptor input(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat status {};
-    if (input.get() >= 0 && ::fstat(input.get(), &status) == 0 && S_ISREG(status.st_mode)) {
+    // The helper maps the file itself, so it gets only what the in-process decode would read: a
+    // regular file within the size limit. Anything else (a pipe, a device, a file of gigabytes)
+    // and any failure to open it goes the in-process way, which reports it without reading it.
+    const InputFile input = openInputFile(path);
+    {
         const std::lock_guard lock(requestMutex_);
-        if (auto result = request(static_cast<std::uint32_t>(RequestKind::Decode), input.get(),
-                                  static_cast<std::uint64_t>(status.st_size))) {
-            return std::move(*result);
+        lastCost_.reset();
+        if (input.ok() && sizeRefusal(input.size).isEmpty()) {
+            if (auto result = request(static_cast<std::uint32_t>(RequestKind::Decode),
+                                      input.fd.get(), input.size)) {
+                return std::move(*result);
+            }
         }
     }
     return decodeImageFile(path);
@@ -247,7 +265,21 @@ DecodeResult IsolatedDecoder::decodeFile(const QString& path) {
 
 DecodeResult IsolatedDecoder::induce(Fault fault) {
     const std::lock_guard lock(requestMutex_);
-    const RequestKind kind = fault == Fault::Crash ? RequestKind::Crash : RequestKind::Stall;
+    lastCost_.reset();
+    RequestKind kind = RequestKind::Crash;
+    switch (fault) {
+    case Fault::Crash:
+        break;
+    case Fault::Stall:
+        kind = RequestKind::Stall;
+        break;
+    case Fault::Spin:
+        kind = RequestKind::Spin;
+        break;
+    case Fault::Unsealed:
+        kind = RequestKind::Unsealed;
+        break;
+    }
     if (auto result = request(static_cast<std::uint32_t>(kind), -1, 0)) {
         return std::move(*result);
     }
@@ -262,26 +294,29 @@ std::optional<DecodeResult> IsolatedDecoder::request(std::uint32_t kind, int fd,
         busy_ = true;
         cancelled_ = false;
     }
-    lastCost_ = {};
+    lastCost_.reset();
     // A helper that died between requests shows only when this one cannot be sent: that death
     // is not this request's doing, so it goes to a fresh helper once.
     bool sent = false;
+    std::optional<std::chrono::nanoseconds> cpuAtStart;
     for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
         if (!ensureHelper()) {
             const std::lock_guard pidLock(pidMutex_);
             busy_ = false;
             return std::nullopt;
         }
+        cpuAtStart = helperCpuTime();
         sent = send(kind, fd, size);
         if (!sent) {
             stopHelper();
         }
     }
     const auto start = std::chrono::steady_clock::now();
-    DecodeResult result = awaitReply(sent);
-    if (lastCost_.peakKiB == 0) {
-        lastCost_.time = std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now() - start);
+    DecodeResult result = awaitReply(sent, cpuAtStart);
+    if (sent && !lastCost_) {
+        lastCost_ = Cost{std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::steady_clock::now() - start),
+                         0};
     }
     return result;
 }
@@ -343,8 +378,17 @@ bool IsolatedDecoder::ensureHelper() {
     // A crash is a decode result, not a core dump for the system's crash collector.
     const rlimit noCore{0, 0};
     ::prlimit(pid, RLIMIT_CORE, &noCore, nullptr);
+    // Each decode's processor time is read from this clock, as it runs.
+    clockid_t clock{};
     const std::lock_guard lock(pidMutex_);
     pid_ = pid;
+    cpuClock_.reset();
+    if (::clock_getcpuclockid(pid, &clock) == 0) {
+        cpuClock_ = clock;
+    } else {
+        logLine(QStringLiteral("the decoder runs without a processor time limit (%1)")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
     socket_ = ends[0];
     return true;
 }
@@ -379,27 +423,72 @@ bool IsolatedDecoder::send(std::uint32_t kind, int fd, std::uint64_t size) const
     return sent == static_cast<ssize_t>(sizeof request);
 }
 
-DecodeResult IsolatedDecoder::awaitReply(bool sent) {
-    const auto deadline = std::chrono::steady_clock::now() + options_.timeLimit;
+std::optional<std::chrono::nanoseconds> IsolatedDecoder::helperCpuTime() const {
+    timespec now{};
+    if (!cpuClock_ || ::clock_gettime(*cpuClock_, &now) != 0) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
+
+namespace {
+
+// Seconds as a person reads them: 10, 0.3.
+QString secondsText(std::chrono::milliseconds limit) {
+    return QString::number(std::chrono::duration<double>(limit).count());
+}
+
+} // namespace
+
+bool IsolatedDecoder::adoptReply(const Reply& reply, int pictureFd, DecodeResult& result) {
+    std::shared_ptr<Arena> arena;
+    if (pictureFd >= 0) {
+        if (!sealedEnough(pictureFd, reply.arena < 0)) {
+            return false;
+        }
+        arena = mapArena(pictureFd);
+        if (reply.arena >= 0 && reply.arena < maxArenas) {
+            arenas_[static_cast<std::size_t>(reply.arena)] = arena;
+        }
+    } else if (reply.arena >= 0 && reply.arena < maxArenas) {
+        arena = arenas_[static_cast<std::size_t>(reply.arena)];
+    }
+    if (reply.width > 0) {
+        result.image = adoptPicture(reply, arena);
+        result.partial = reply.partial != 0;
+    }
+    return true;
+}
+
+DecodeResult IsolatedDecoder::awaitReply(bool sent,
+                                         std::optional<std::chrono::nanoseconds> cpuAtStart) {
+    const auto deadline = std::chrono::steady_clock::now() + options_.answerLimit;
+    // The processor time is looked at this often while the helper works; its answer ends the
+    // wait at once.
+    const auto cpuStep = std::clamp<std::chrono::milliseconds>(
+        options_.cpuLimit / 4, std::chrono::milliseconds(1), std::chrono::milliseconds(100));
     std::array<char, sizeof(Reply) + maxMessageBytes> buffer{};
     alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(int))> control{};
     ssize_t received = -1;
-    bool timedOut = false;
+    enum class Limit { None, Cpu, Answer } reached = Limit::None;
+    bool unsealed = false;
     while (sent) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            timedOut = true;
+            reached = Limit::Answer;
+            break;
+        }
+        const auto cpuNow = helperCpuTime();
+        if (cpuAtStart && cpuNow && *cpuNow - *cpuAtStart > options_.cpuLimit) {
+            reached = Limit::Cpu;
             break;
         }
         pollfd ready{socket_, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, static_cast<int>(left.count()));
-        if (polled < 0 && errno == EINTR) {
-            continue;
-        }
-        if (polled == 0) {
-            timedOut = true;
-            break;
+        const auto wait = cpuNow ? std::min(left, cpuStep) : left;
+        const int polled = ::poll(&ready, 1, static_cast<int>(wait.count()));
+        if (polled <= 0) {
+            continue; // interrupted, or time to look at the limits again
         }
         iovec data{buffer.data(), buffer.size()};
         msghdr message{};
@@ -422,34 +511,24 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
         }
         const FileDescriptor picture(pictureFd);
         if (received >= static_cast<ssize_t>(sizeof(Reply))) {
-            {
-                const std::lock_guard lock(pidMutex_);
-                busy_ = false;
-            }
             Reply reply;
             std::memcpy(&reply, buffer.data(), sizeof reply);
-            lastCost_ = {std::chrono::microseconds(reply.decodeMicroseconds), reply.peakKiB};
             const std::size_t textBytes = std::min<std::size_t>(
                 reply.messageBytes, static_cast<std::size_t>(received) - sizeof reply);
             DecodeResult result;
             result.message =
                 QString::fromUtf8(buffer.data() + sizeof reply, static_cast<qsizetype>(textBytes));
-            std::shared_ptr<Arena> arena;
-            if (picture.get() >= 0) {
-                arena = mapArena(picture.get());
-                if (reply.arena >= 0 && reply.arena < maxArenas) {
-                    arenas_[static_cast<std::size_t>(reply.arena)] = arena;
+            if (adoptReply(reply, picture.get(), result)) {
+                {
+                    const std::lock_guard lock(pidMutex_);
+                    busy_ = false;
                 }
-            } else if (reply.arena >= 0 && reply.arena < maxArenas) {
-                arena = arenas_[static_cast<std::size_t>(reply.arena)];
+                lastCost_ = {std::chrono::microseconds(reply.decodeMicroseconds), reply.peakKiB};
+                return result;
             }
-            if (reply.width > 0) {
-                result.image = adoptPicture(reply, arena);
-                result.partial = reply.partial != 0;
-            }
-            return result;
+            unsealed = true;
         }
-        break; // the helper has gone, or said something we cannot read
+        break; // the helper has gone, said something we cannot read or cannot be trusted
     }
     bool cancelled = false;
     {
@@ -458,10 +537,15 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
         cancelled = cancelled_;
     }
     stopHelper();
-    if (timedOut) {
-        const auto seconds = std::chrono::duration<double>(options_.timeLimit).count();
+    if (reached == Limit::Cpu) {
+        const QString seconds = secondsText(options_.cpuLimit);
+        logLine(QStringLiteral("decoder killed after %1 s of processor time").arg(seconds));
+        return failure(QStringLiteral("used more than %1 s of processor time").arg(seconds));
+    }
+    if (reached == Limit::Answer) {
+        const QString seconds = secondsText(options_.answerLimit);
         logLine(QStringLiteral("decoder killed after %1 s").arg(seconds));
-        return failure(QStringLiteral("took longer than %1 s").arg(seconds));
+        return failure(QStringLiteral("gave no answer within %1 s").arg(seconds));
     }
     if (cancelled) {
         DecodeResult result = failure(QStringLiteral("decoding was cancelled"));
@@ -470,6 +554,11 @@ DecodeResult IsolatedDecoder::awaitReply(bool sent) {
     }
     if (!sent) {
         return failure(QStringLiteral("the decoder does not take requests"));
+    }
+    if (unsealed) {
+        logLine(QStringLiteral("the decoder handed over a picture without seals; another starts "
+                               "with the next decode"));
+        return failure(QStringLiteral("the decoder handed over a picture without seals"));
     }
     logLine(QStringLiteral("the decoder crashed; another starts with the next decode"));
     return failure(QStringLiteral("the decoder crashed"));
@@ -490,6 +579,7 @@ void IsolatedDecoder::stopHelper() {
         }
         pid_ = -1;
     }
+    cpuClock_.reset();
 }
 
 } // namespace zerbrak

@@ -169,6 +169,13 @@ private slots:
         QTest::newRow("missing option value")
             << QStringList{"pass", in, "o", "--to"} << "option --to needs a value";
         QTest::newRow("batch without DEST_DIR") << QStringList{"batch", in} << "DEST_DIR";
+        // Qt's options are not the tool's.
+        QTest::newRow("--help-all")
+            << QStringList{"pass", "--help-all"} << "option --help-all is unknown";
+        QTest::newRow("unknown transcode target")
+            << QStringList{"pass", in, "o", "--transcode", "webp"}
+            << "\"PNG\", \"BMP\", \"JPG\", \"TIFF\", \"GIF\", \"JPG 2000\", or an extension: "
+               "png, bmp, jpg, tiff, tif, gif, jp2 (any case), not \"webp\"";
         const QString self = "OUTPUT is the INPUT file itself; add --in-place";
         QTest::newRow("OUTPUT is INPUT") << QStringList{"pass", in, in} << self;
         QTest::newRow("OUTPUT links to INPUT") << QStringList{"pass", in, "LINK"} << self;
@@ -235,6 +242,16 @@ private slots:
             << "link.jpg";
         QTest::newRow("check --verbose") << QStringList{"check", "--verbose", "JUNK"} << 1 << ""
                                          << "undecodable";
+        // A command's help names the tool as a person types it and lists only its options.
+        const QString onlyOurs = "(?![\\s\\S]*(help-all|/zerbrak-cli))";
+        QTest::newRow("pass --help") << QStringList{"pass", "--help"} << 0 << ""
+                                     << "^Usage: zerbrak-cli \\[options\\] pass INPUT" + onlyOurs;
+        QTest::newRow("frames --help") << QStringList{"frames", "--help"} << 0 << ""
+                                       << "^Usage: zerbrak-cli \\[options\\] frames" + onlyOurs;
+        QTest::newRow("batch --help") << QStringList{"batch", "--help"} << 0 << ""
+                                      << "^Usage: zerbrak-cli \\[options\\] batch" + onlyOurs;
+        QTest::newRow("check --help") << QStringList{"check", "--help"} << 0 << ""
+                                      << "^Usage: zerbrak-cli \\[options\\] check" + onlyOurs;
         QTest::newRow("frames given up")
             << QStringList{"frames", "JUNK", "--count", "2"} << 3
             << "zerbrak-cli: 2 of 2 frames given up after 11 undecodable passes each\n"
@@ -517,14 +534,47 @@ private slots:
 
     void framesRefusesUnknownTitles_data() {
         QTest::addColumn<QString>("title");
-        QTest::newRow("lower case") << "png";
         QTest::newRow("unknown") << "WEBP";
+        QTest::newRow("extension with a dot") << ".png";
     }
     void framesRefusesUnknownTitles() {
         QFETCH(QString, title);
         const Run run = runCli({"frames", "--transcode", title}, path("home"));
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains("JPG 2000"));
+    }
+
+    // A pop-up title or an extension, in any case, names its target; the re-encode's
+    // extension is put on OUTPUT.
+    void transcodeTakesTitlesAndExtensions_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("title") << "JPG 2000"
+                               << ".jp2";
+        QTest::newRow("title, lower case") << "jpg 2000"
+                                           << ".jp2";
+        QTest::newRow("jpg") << "jpg"
+                             << ".jpg";
+        QTest::newRow("JP2") << "JP2"
+                             << ".jp2";
+        QTest::newRow("tif") << "tif"
+                             << ".tiff";
+        QTest::newRow("Png") << "Png"
+                             << ".png";
+    }
+    void transcodeTakesTitlesAndExtensions() {
+        QFETCH(QString, target);
+        QFETCH(QString, extension);
+        QImage picture(24, 16, QImage::Format_RGB32);
+        picture.fill(Qt::magenta);
+        QVERIFY(picture.save(path("magenta.bmp")));
+        const QString out = path("transcoded.out");
+        const Run run =
+            runCli({"pass", path("magenta.bmp"), out, "--transcode", target, "--chance", "100"},
+                   path("home"));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, out + extension + "\n");
+        QVERIFY(QFile::exists(out + extension));
     }
 
     void checkReportsEachFile() {
@@ -539,6 +589,31 @@ private slots:
         QCOMPARE(mixed.exitCode, 1);
         QVERIFY(mixed.out.contains(path("noise.png") + "\tundecodable: "));
         QCOMPARE(runCli({"check"}).exitCode, 2);
+    }
+
+    // Each line's figures are its own file's: one the decoder never saw has none, rather than
+    // the figures of the file before it.
+    void checkStatsPerFile() {
+        QImage picture(20, 10, QImage::Format_RGB32);
+        picture.fill(Qt::yellow);
+        QVERIFY(picture.save(path("yellow.png")));
+        if (!QFileInfo::exists(path("pipe.jpg"))) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path("pipe.jpg")).constData(), 0600), 0);
+        }
+        const Run run = runCli({"check", "--stats", path("yellow.png"), path("absent.png"),
+                                path("pipe.jpg"), path("yellow.png")});
+        QCOMPARE(run.exitCode, 1);
+        const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        const QRegularExpression figures("\tok 20x10\t\\d+\\.\\d\t\\d+$");
+        QVERIFY2(figures.match(lines[0]).hasMatch(), qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith(path("absent.png") + "\tundecodable: ") &&
+                     lines[1].endsWith("\t-\t-"),
+                 qPrintable(lines[1]));
+        QVERIFY2(lines[2].startsWith(path("pipe.jpg") + "\tundecodable: ") &&
+                     lines[2].endsWith("\t-\t-"),
+                 qPrintable(lines[2]));
+        QVERIFY2(figures.match(lines[3]).hasMatch(), qPrintable(lines[3]));
     }
 };
 
