@@ -395,6 +395,9 @@ int main(int argc, char** argv) {
         {"png-line-breaks.png", lineBreaksRewritten(png)},
         {"png-interlaced-truncated.png", truncated(pngInterlaced, 0.3)},
         {"png-interlaced-struck.png", struck(pngInterlaced, pngInterlaced.size() / 2, 0xFF)},
+        // inflate fails in the first pass ("invalid distance too far back"); libpng still goes
+        // on to the end chunk
+        {"png-interlaced-distance-too-far.png", struck(pngInterlaced, 151, 0xFF)},
         {"jpeg-truncated.jpg", truncated(jpeg, 0.6)},
         {"jpeg-struck.jpg", struck(jpeg, jpeg.size() / 2, 0x00)},
         {"jpeg-scattered.jpg", scattered(jpeg, 700, 8, 11)},
