@@ -130,8 +130,11 @@ struct Placement {
     int top = 0;
 };
 
-// Rows of the frame that land on the canvas.
+// Rows of the frame that land on the canvas; none when it lies wholly beside the canvas.
 int rowsOnScreen(const GifImageDesc& frame, Placement at, const QImage& canvas) {
+    if (at.left >= canvas.width() || std::int64_t{at.left} + frame.Width <= 0) {
+        return 0;
+    }
     const std::int64_t first = std::max<std::int64_t>(at.top, 0);
     const std::int64_t end =
         std::min<std::int64_t>(std::int64_t{at.top} + frame.Height, canvas.height());

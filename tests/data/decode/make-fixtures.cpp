@@ -506,6 +506,8 @@ int main(int argc, char** argv) {
         {"gif-interlaced-truncated.gif", truncated(gifInterlaced, 0.55)},
         {"gif-scattered.gif", scattered(gifPlain, 800, 5, 13)},
         {"gif-no-image.gif", truncated(gifPlain, 0.1)},
+        // the frame's left edge struck far past the screen's right
+        {"gif-frame-off-screen.gif", struck(gifPlain, 13 + 3 * 256 + 2, 0x7F)},
         {"jp2-truncated.jp2", truncated(jp2, 0.5)},
         {"jp2-scattered.jp2", scattered(jp2, 200, 6, 17)},
         {"j2k-truncated.j2k", truncated(j2k, 0.6)},
