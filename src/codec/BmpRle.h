@@ -8,8 +8,8 @@
 // Run-length encoded BMP pixel data, 8 or 4 bits a pixel.
 namespace zerbrak::decoding {
 
-// A run of two bytes gives at most 255 pixels. Past eight times that a pixel per byte, a
-// declared size is damage: the runs cover too little of it to be worth a canvas.
+// A run of two bytes gives at most 255 pixels, about 128 a byte. A declared size past eight
+// times that is damage: the runs could fill too little of it to be worth a canvas.
 inline constexpr std::uint64_t kRlePixelsPerByte = 1024;
 
 // How far the runs of a picture of the declared size reach: columns, and stored rows
