@@ -1,3 +1,4 @@
+#include "BmpRle.h"
 #include "DecoderCommon.h"
 #include "FormatDecoders.h"
 
@@ -159,11 +160,14 @@ std::optional<std::optional<QString>> readLayout(const Fields& f, std::size_t fi
                                                      "BMP file.")
                                           .arg(headerSize));
     }
-    if (layout.compression == kRle8 || layout.compression == kRle4 || layout.compression == kJpeg ||
-        layout.compression == kPng) {
+    if (layout.compression == kJpeg || layout.compression == kPng) {
         return std::nullopt;
     }
-    if (layout.compression != kBitfields && layout.compression != kAlphaBitfields) {
+    // Runs of 8-bit indexes need 8 bits a pixel, of 4-bit ones 4; with any other depth it is
+    // the compression field that was damaged.
+    const bool runLengths = (layout.compression == kRle8 && layout.bitsPerPixel == 8) ||
+                            (layout.compression == kRle4 && layout.bitsPerPixel == 4);
+    if (layout.compression != kBitfields && layout.compression != kAlphaBitfields && !runLengths) {
         layout.compression = kRgb; // a damaged compression field: read the pixels as stored
     }
     if (layout.height < 0) {
@@ -173,9 +177,11 @@ std::optional<std::optional<QString>> readLayout(const Fields& f, std::size_t fi
     if (layout.width < 0) {
         return std::optional<QString>(QStringLiteral("The BMP file declares a negative width."));
     }
+    // What run-length data could hold is weighed once its runs are known.
+    const auto capacity =
+        runLengths ? std::nullopt : std::optional(Capacity{fileSize, kBmpPixelsPerByte});
     if (auto refusal = refuseSize(static_cast<std::uint64_t>(layout.width),
-                                  static_cast<std::uint64_t>(layout.height), limits,
-                                  Capacity{fileSize, kBmpPixelsPerByte})) {
+                                  static_cast<std::uint64_t>(layout.height), limits, capacity)) {
         return std::optional<QString>(*refusal);
     }
     const std::uint32_t bpp = layout.bitsPerPixel;
@@ -244,6 +250,60 @@ void makeOpaque(QImage& canvas) {
     canvas.reinterpretAsFormat(QImage::Format_RGB32);
 }
 
+bool isRunLength(const Layout& layout) {
+    return layout.compression == kRle8 || layout.compression == kRle4;
+}
+
+DecodeResult decodeRunLengths(std::span<const std::uint8_t> bytes, const Layout& layout,
+                              const DecodeLimits& limits) {
+    const auto data = bytes.subspan(std::min(layout.dataOffset, bytes.size()));
+    if (data.size() < 2) {
+        return invalidResult(QStringLiteral("The BMP file holds no pixel data."));
+    }
+    const int bits = layout.compression == kRle8 ? 8 : 4;
+    auto width = static_cast<std::uint64_t>(layout.width);
+    auto height = static_cast<std::uint64_t>(layout.height);
+    DecodeResult result;
+    const Capacity capacity{bytes.size(), kRlePixelsPerByte};
+    if (auto refusal = refuseSize(width, height, limits, capacity)) {
+        // A struck size field: the rows still end where their runs say, and the picture
+        // they hold lies whole in a corner of the declared one.
+        const RleExtent extent = rleExtent(data, bits, width, height);
+        if (extent.width == 0 || extent.rows == 0 ||
+            refuseSize(extent.width, extent.rows, limits, capacity)) {
+            return invalidResult(*refusal);
+        }
+        result.partial = true;
+        result.message = QStringLiteral("The BMP file declares %1 x %2 pixels, far more than its "
+                                        "%3 bytes could hold; the %4 x %5 its runs reach are "
+                                        "shown.")
+                             .arg(width)
+                             .arg(height)
+                             .arg(bytes.size())
+                             .arg(extent.width)
+                             .arg(extent.rows);
+        width = extent.width;
+        height = extent.rows;
+    }
+    QImage canvas = makeCanvas(static_cast<int>(width), static_cast<int>(height), false);
+    if (canvas.isNull()) {
+        return invalidResult(QStringLiteral("Out of memory."));
+    }
+    const RleOutcome outcome = paintRle(data, bits, layout.palette, layout.bottomUp, canvas);
+    if (!result.partial && !outcome.whole) {
+        result.partial = true;
+        result.message = QStringLiteral("The BMP file ends after %1 of its %2 rows.")
+                             .arg(outcome.rowsDone)
+                             .arg(height);
+    } else if (!result.partial && outcome.pastEndCode) {
+        result.partial = true;
+        result.message = QStringLiteral("The BMP run data holds an end code with more runs "
+                                        "behind it; decoding went on after it.");
+    }
+    result.image = std::move(canvas);
+    return result;
+}
+
 } // namespace
 
 std::optional<DecodeResult> decodeBmp(std::span<const std::uint8_t> bytes,
@@ -256,6 +316,9 @@ std::optional<DecodeResult> decodeBmp(std::span<const std::uint8_t> bytes,
     }
     if (*verdict) {
         return invalidResult(**verdict);
+    }
+    if (isRunLength(layout)) {
+        return decodeRunLengths(bytes, layout, limits);
     }
     const bool alpha = layout.channels[3].max != 0;
     QImage canvas =

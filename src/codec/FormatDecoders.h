@@ -16,8 +16,7 @@ DecodeResult decodeTiff(std::span<const std::uint8_t> bytes, const DecodeLimits&
 DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& limits);
 DecodeResult decodeJpeg2000(std::span<const std::uint8_t> bytes, const DecodeLimits& limits);
 
-// Nothing when the file uses a BMP variant this reader leaves to Qt (run-length encoding,
-// embedded JPEG or PNG).
+// Nothing when the file uses a BMP variant this reader leaves to Qt (embedded JPEG or PNG).
 std::optional<DecodeResult> decodeBmp(std::span<const std::uint8_t> bytes,
                                       const DecodeLimits& limits);
 

@@ -16,6 +16,12 @@ namespace {
 // than the last, for a picture of one colour.
 constexpr std::uint64_t kGifPixelsPerByte = 8192;
 
+// A screen past this many pixels (a 64 MiB canvas) of which the first frame covers less than
+// a quarter is cut to the frame: the rest could only be background, and a struck screen size
+// would have it cost hundreds of megabytes. Smaller screens are kept whole, as a small first
+// frame on a larger screen is common enough.
+constexpr std::int64_t kLargeScreenPixels = std::int64_t{1} << 24;
+
 struct MemoryInput {
     std::span<const std::uint8_t> bytes;
     std::size_t pos = 0;
@@ -118,12 +124,47 @@ struct FrameOutcome {
     bool tooCostly = false;
 };
 
-// Rows of the frame that land on the screen.
-int rowsOnScreen(const GifImageDesc& frame, const QImage& canvas) {
-    const std::int64_t first = std::max<std::int64_t>(frame.Top, 0);
+// Where the frame's top-left corner lies on the canvas.
+struct Placement {
+    int left = 0;
+    int top = 0;
+};
+
+// Rows of the frame that land on the canvas; none when it lies wholly beside the canvas.
+int rowsOnScreen(const GifImageDesc& frame, Placement at, const QImage& canvas) {
+    if (at.left >= canvas.width() || std::int64_t{at.left} + frame.Width <= 0) {
+        return 0;
+    }
+    const std::int64_t first = std::max<std::int64_t>(at.top, 0);
     const std::int64_t end =
-        std::min<std::int64_t>(std::int64_t{frame.Top} + frame.Height, canvas.height());
+        std::min<std::int64_t>(std::int64_t{at.top} + frame.Height, canvas.height());
     return static_cast<int>(std::max<std::int64_t>(end - first, 0));
+}
+
+// The part of the screen the canvas shows: all of it, or for a large screen the first frame
+// covers little of, the frame's part of it.
+struct Shown {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool cut = false;
+};
+
+Shown shownPart(int screenWidth, int screenHeight, const GifImageDesc& frame) {
+    const Shown screen{0, 0, screenWidth, screenHeight, false};
+    const std::int64_t screenPixels = std::int64_t{screenWidth} * screenHeight;
+    const int left = std::clamp(frame.Left, 0, screenWidth);
+    const int top = std::clamp(frame.Top, 0, screenHeight);
+    const auto right = static_cast<int>(
+        std::clamp<std::int64_t>(std::int64_t{frame.Left} + frame.Width, left, screenWidth));
+    const auto bottom = static_cast<int>(
+        std::clamp<std::int64_t>(std::int64_t{frame.Top} + frame.Height, top, screenHeight));
+    const std::int64_t framePixels = std::int64_t{right - left} * (bottom - top);
+    if (screenPixels <= kLargeScreenPixels || framePixels == 0 || framePixels * 4 >= screenPixels) {
+        return screen;
+    }
+    return {left, top, right - left, bottom - top, true};
 }
 
 // giflib decodes any number of pixels at a time, and on damage loses the whole call's worth:
@@ -146,7 +187,7 @@ int readRow(GifFileType& gif, std::span<GifPixelType> line, int& error) {
 // data can only be read in order, so a frame far larger than the screen stops as soon as
 // its last on-screen row is in, and its decoding work is held to what a picture at the
 // pixel limit would cost.
-FrameOutcome decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex,
+FrameOutcome decodeFrame(GifFileType& gif, Placement at, QImage& canvas, int transparentIndex,
                          std::uint64_t maxPixels, int& error) {
     const GifImageDesc& frame = gif.Image;
     const auto palette = paletteFor(gif, transparentIndex);
@@ -157,7 +198,7 @@ FrameOutcome decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex,
     const auto order = storedRowOrder(height, frame.Interlace);
     FrameOutcome outcome;
     int& rowsDone = outcome.rowsDone;
-    int onScreenLeft = rowsOnScreen(frame, canvas);
+    int onScreenLeft = rowsOnScreen(frame, at, canvas);
     std::uint64_t pixelsLeft = maxPixels;
     for (const int y : order) {
         if (onScreenLeft == 0) {
@@ -179,14 +220,14 @@ FrameOutcome decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex,
         } else {
             outcome.cutRowPixels = got;
         }
-        const int canvasY = frame.Top + y;
+        const int canvasY = at.top + y;
         if (canvasY >= 0 && canvasY < canvas.height()) {
             --onScreenLeft;
             auto* out = reinterpret_cast<QRgb*>(canvas.scanLine(canvasY));
-            const int firstX = std::max(0, -frame.Left);
-            const int endX = std::min(width, canvas.width() - frame.Left);
+            const int firstX = std::max(0, -at.left);
+            const int endX = std::min(width, canvas.width() - at.left);
             for (int x = firstX; x < endX; ++x) {
-                out[frame.Left + x] =
+                out[at.left + x] =
                     x < got ? palette[line[static_cast<std::size_t>(x)]] : kMissingPixel;
             }
         }
@@ -201,11 +242,11 @@ FrameOutcome decodeFrame(GifFileType& gif, QImage& canvas, int transparentIndex,
     // An interlaced frame cut short still has rows spread over its whole height; each one
     // stands in for the rows below it until the next one that arrived, as GIF viewers
     // grow such pictures. Straight frames just end, grey below the damage.
-    const int firstX = std::max(0, frame.Left);
-    const int endX = std::min(canvas.width(), frame.Left + width);
+    const int firstX = std::max(0, at.left);
+    const int endX = std::min(canvas.width(), at.left + width);
     int lastGood = -1;
     for (int y = 0; y < height; ++y) {
-        const int canvasY = frame.Top + y;
+        const int canvasY = at.top + y;
         if (done[static_cast<std::size_t>(y)]) {
             lastGood = canvasY;
             continue;
@@ -275,8 +316,12 @@ DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& 
         width = frame.Left + frame.Width;
         height = frame.Top + frame.Height;
     }
-    if (auto refusal = refuseSize(static_cast<std::uint64_t>(std::max(width, 0)),
-                                  static_cast<std::uint64_t>(std::max(height, 0)), limits,
+    Shown shown{0, 0, width, height, false};
+    if (width > 0 && height > 0 && frame.Width > 0 && frame.Height > 0) {
+        shown = shownPart(width, height, frame);
+    }
+    if (auto refusal = refuseSize(static_cast<std::uint64_t>(std::max(shown.width, 0)),
+                                  static_cast<std::uint64_t>(std::max(shown.height, 0)), limits,
                                   Capacity{bytes.size(), kGifPixelsPerByte})) {
         return invalidResult(*refusal);
     }
@@ -285,15 +330,16 @@ DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& 
     }
     const int transparentIndex = control.TransparentColor;
     const bool alpha = transparentIndex >= 0;
-    QImage canvas = makeCanvas(width, height, alpha);
+    QImage canvas = makeCanvas(shown.width, shown.height, alpha);
     if (canvas.isNull()) {
         return invalidResult(QStringLiteral("Out of memory."));
     }
     canvas.fill(backgroundOf(*gif, alpha));
 
     int frameError = 0;
+    const Placement at{frame.Left - shown.left, frame.Top - shown.top};
     const FrameOutcome outcome =
-        decodeFrame(*gif, canvas, transparentIndex, limits.maxPixelBytes / 4, frameError);
+        decodeFrame(*gif, at, canvas, transparentIndex, limits.maxPixelBytes / 4, frameError);
     if (outcome.rowsDone == 0 && outcome.cutRowPixels == 0 && !outcome.screenDone) {
         return invalidResult(outcome.tooCostly
                                  ? QStringLiteral("The GIF frame is too large to decode.")
@@ -311,6 +357,14 @@ DecodeResult decodeGif(std::span<const std::uint8_t> bytes, const DecodeLimits& 
     } else if (outcome.rowsDone == 0) {
         result.partial = true;
         result.message = QStringLiteral("The GIF frame lies wholly off the screen.");
+    } else if (shown.cut) {
+        result.partial = true;
+        result.message = QStringLiteral("The GIF screen of %1 x %2 is far larger than its first "
+                                        "frame; only the frame's %3 x %4 are shown.")
+                             .arg(width)
+                             .arg(height)
+                             .arg(shown.width)
+                             .arg(shown.height);
     } else if (outcome.rowsDone < frame.Height) {
         result.message = QStringLiteral(
             "The GIF frame reaches past the screen; only the part on the screen was decoded.");

@@ -209,7 +209,10 @@ DecodeResult decodeChunks(std::span<const std::uint8_t> chunks, const DecodeLimi
     }
     DecodeResult result;
     const auto height = static_cast<std::uint32_t>(s.canvas.height());
-    const bool complete = s.finished || (s.pass == s.passes - 1 && s.rowsOfPass == height);
+    // Reaching the end chunk proves nothing: libpng stops inflating at damage in the picture
+    // data and, damage counting as harmless here, goes on to the end without the rows that
+    // never came. Only the last row of the last pass does.
+    const bool complete = s.pass == s.passes - 1 && s.rowsOfPass == height;
     if (complete) {
         result.message = libraryMessage(s.warning.data());
     } else {
@@ -219,8 +222,14 @@ DecodeResult decodeChunks(std::span<const std::uint8_t> chunks, const DecodeLimi
             fillRows(s.canvas, static_cast<int>(s.rowsOfPass), s.canvas.height(), kMissingPixel);
         }
         result.partial = true;
-        result.message = clean ? QStringLiteral("The PNG file ends inside its picture data.")
-                               : libraryMessage(s.error.data());
+        if (!clean) {
+            result.message = libraryMessage(s.error.data());
+        } else if (s.finished) {
+            result.message = QStringLiteral("The PNG picture data breaks off before its last "
+                                            "row.");
+        } else {
+            result.message = QStringLiteral("The PNG file ends inside its picture data.");
+        }
     }
     result.image = std::move(s.canvas);
     return result;

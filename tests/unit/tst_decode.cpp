@@ -618,6 +618,18 @@ private slots:
         QTest::newRow("32-bit alpha fields")
             << bmp(1, 2, 32, 6, masksArgb, QByteArray("\x10\x20\x30\x80\x01\x02\x03\xFF", 8))
             << qRgba(3, 2, 1, 255) << qRgba(0x30, 0x20, 0x10, 0x80) << true;
+        // Run lengths, bottom row first. 8 bits, 3x2: an absolute stretch "0 1 1" with its pad
+        // byte, end of line, a run of three 1s, end of bitmap.
+        QTest::newRow("8-bit run lengths")
+            << bmp(3, 2, 8, 1, palette2,
+                   QByteArray("\x00\x03\x00\x01\x01\x00\x00\x00\x03\x01\x00\x01", 12))
+            << qRgb(0xAA, 0xBB, 0xCC) << qRgb(0xAA, 0xBB, 0xCC) << false;
+        // 4 bits, 2x2: a run "0 1" (high half first), end of line, a delta one column right
+        // leaving the top-left as background (the first colour), one 1, end of bitmap.
+        QTest::newRow("4-bit run lengths")
+            << bmp(2, 2, 4, 2, palette2,
+                   QByteArray("\x02\x01\x00\x00\x00\x02\x01\x00\x01\x11\x00\x01", 12))
+            << qRgb(0x11, 0x22, 0x33) << qRgb(0xAA, 0xBB, 0xCC) << false;
         // OS/2 1.x: 12-byte header, three-byte palette entries.
         QByteArray core("BM");
         appendLe(core, 0, 4);

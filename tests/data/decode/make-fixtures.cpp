@@ -194,6 +194,88 @@ Bytes lzwTiff(const QImage& image, const QString& scratch, int rowsPerStrip = 8)
     return bytes;
 }
 
+void appendLe(Bytes& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(std::uint8_t(value >> (8 * i)));
+    }
+}
+
+// A run-length encoded BMP of 8 or 4 bits a pixel, which Qt cannot write: the left of every
+// row one flat run of its own colour, the right the gradient's grey levels as they come, in
+// absolute stretches between runs of three or more. Grey palette; bottom row first.
+Bytes rleBmp(const QImage& image, int bits) {
+    const int levels = 1 << bits;
+    auto indexAt = [&](int x, int y) {
+        return x < kWidth / 2 ? (y * 5) % levels : qGray(image.pixel(x, y)) * levels / 256;
+    };
+    Bytes data;
+    for (int y = kHeight - 1; y >= 0; --y) {
+        int x = 0;
+        while (x < kWidth) {
+            int run = 1;
+            while (x + run < kWidth && run < 255 && indexAt(x + run, y) == indexAt(x, y)) {
+                ++run;
+            }
+            int stretch = 0; // pixels before the next run of three
+            while (x + stretch < kWidth && stretch < 255 &&
+                   !(x + stretch + 2 < kWidth &&
+                     indexAt(x + stretch, y) == indexAt(x + stretch + 1, y) &&
+                     indexAt(x + stretch, y) == indexAt(x + stretch + 2, y))) {
+                ++stretch;
+            }
+            if (run >= 3 || stretch < 3) {
+                const int count = run >= 3 ? run : 1;
+                const int index = indexAt(x, y);
+                data.push_back(std::uint8_t(count));
+                data.push_back(std::uint8_t(bits == 8 ? index : index << 4 | index));
+                x += count;
+                continue;
+            }
+            data.push_back(0);
+            data.push_back(std::uint8_t(stretch));
+            const std::size_t start = data.size();
+            for (int i = 0; i < stretch; ++i) {
+                const auto index = std::uint8_t(indexAt(x + i, y));
+                if (bits == 8) {
+                    data.push_back(index);
+                } else if (i % 2 == 0) {
+                    data.push_back(std::uint8_t(index << 4));
+                } else {
+                    data.back() = std::uint8_t(data.back() | index);
+                }
+            }
+            if ((data.size() - start) % 2 != 0) {
+                data.push_back(0);
+            }
+            x += stretch;
+        }
+        data.push_back(0);
+        data.push_back(y == 0 ? 1 : 0); // end of line, end of bitmap after the top row
+    }
+    const std::uint32_t offset = 14 + 40 + 4 * std::uint32_t(levels);
+    Bytes out{'B', 'M'};
+    appendLe(out, offset + std::uint32_t(data.size()), 4);
+    appendLe(out, 0, 4);
+    appendLe(out, offset, 4);
+    appendLe(out, 40, 4);
+    appendLe(out, kWidth, 4);
+    appendLe(out, kHeight, 4);
+    appendLe(out, 1, 2);
+    appendLe(out, std::uint32_t(bits), 2);
+    appendLe(out, bits == 8 ? 1 : 2, 4);
+    appendLe(out, std::uint32_t(data.size()), 4);
+    appendLe(out, 2835, 4);
+    appendLe(out, 2835, 4);
+    appendLe(out, std::uint32_t(levels), 4);
+    appendLe(out, 0, 4);
+    for (int i = 0; i < levels; ++i) {
+        const auto level = std::uint32_t(i * 255 / (levels - 1));
+        appendLe(out, level << 16 | level << 8 | level, 4);
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
 // An uncompressed TIFF laid out by hand with its directory first, as some writers do;
 // libtiff puts it last, where truncation would take it and leave nothing to test.
 Bytes frontDirectoryTiff(const QImage& image) {
@@ -363,6 +445,8 @@ int main(int argc, char** argv) {
     const Bytes jpeg = withQt(image, "jpg");
     const Bytes jpegProgressive = withQt(image, "jpg", true);
     const Bytes bmp = withQt(image, "bmp");
+    const Bytes bmpRle8 = rleBmp(image, 8);
+    const Bytes bmpRle4 = rleBmp(image, 4);
     const Bytes tiffLzw = lzwTiff(image, scratch);
     const Bytes tiffFront = frontDirectoryTiff(image);
     const Bytes tiffOneStrip = lzwTiff(image, scratch, kHeight);
@@ -379,6 +463,8 @@ int main(int argc, char** argv) {
         {"jpeg-clean.jpg", jpeg},
         {"jpeg-progressive.jpg", jpegProgressive},
         {"bmp-clean.bmp", bmp},
+        {"bmp-rle8.bmp", bmpRle8},
+        {"bmp-rle4.bmp", bmpRle4},
         {"tiff-lzw.tif", tiffLzw},
         {"tiff-front-directory.tif", tiffFront},
         {"gif-clean.gif", gifPlain},
@@ -395,6 +481,9 @@ int main(int argc, char** argv) {
         {"png-line-breaks.png", lineBreaksRewritten(png)},
         {"png-interlaced-truncated.png", truncated(pngInterlaced, 0.3)},
         {"png-interlaced-struck.png", struck(pngInterlaced, pngInterlaced.size() / 2, 0xFF)},
+        // inflate fails in the first pass ("invalid distance too far back"); libpng still goes
+        // on to the end chunk
+        {"png-interlaced-distance-too-far.png", struck(pngInterlaced, 151, 0xFF)},
         {"jpeg-truncated.jpg", truncated(jpeg, 0.6)},
         {"jpeg-struck.jpg", struck(jpeg, jpeg.size() / 2, 0x00)},
         {"jpeg-scattered.jpg", scattered(jpeg, 700, 8, 11)},
@@ -407,6 +496,8 @@ int main(int argc, char** argv) {
         {"bmp-line-breaks.bmp", lineBreaksRewritten(bmp)},
         {"bmp-scattered.bmp", scattered(bmp, 54, 40, 5)},
         {"bmp-no-pixels.bmp", truncated(bmp, 0.005)},
+        {"bmp-rle8-truncated.bmp", truncated(bmpRle8, 0.78)},
+        {"bmp-rle4-truncated.bmp", truncated(bmpRle4, 0.6)},
         {"tiff-front-directory-truncated.tif", truncated(tiffFront, 0.5)},
         {"tiff-lzw-struck.tif", struck(tiffLzw, 200, 0xFF)},
         {"tiff-lzw-scattered.tif", scattered(tiffLzw, 8, 4, 3)},
@@ -415,6 +506,8 @@ int main(int argc, char** argv) {
         {"gif-interlaced-truncated.gif", truncated(gifInterlaced, 0.55)},
         {"gif-scattered.gif", scattered(gifPlain, 800, 5, 13)},
         {"gif-no-image.gif", truncated(gifPlain, 0.1)},
+        // the frame's left edge struck far past the screen's right
+        {"gif-frame-off-screen.gif", struck(gifPlain, 13 + 3 * 256 + 2, 0x7F)},
         {"jp2-truncated.jp2", truncated(jp2, 0.5)},
         {"jp2-scattered.jp2", scattered(jp2, 200, 6, 17)},
         {"j2k-truncated.j2k", truncated(j2k, 0.6)},
