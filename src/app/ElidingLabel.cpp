@@ -6,12 +6,23 @@ namespace zerbrak {
 
 ElidingLabel::ElidingLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(parent), mode_(mode) {
     setTextFormat(Qt::PlainText);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+QSize ElidingLabel::sizeHint() const {
+    const QMargins margins = contentsMargins();
+    return {fontMetrics().horizontalAdvance(full_) + margins.left() + margins.right(),
+            QLabel::sizeHint().height()};
+}
+
+QSize ElidingLabel::minimumSizeHint() const {
+    return {fontMetrics().horizontalAdvance(QStringLiteral("\u2026")),
+            QLabel::minimumSizeHint().height()};
 }
 
 void ElidingLabel::setFullText(const QString& text) {
     full_ = text;
     setToolTip(text);
+    updateGeometry(); // another width wished for
     elide();
 }
 

@@ -7,7 +7,8 @@ namespace zerbrak {
 
 // A one-line label that shows as much of its text as its width holds, the cut marked by an
 // ellipsis at `mode` (the middle keeps a report's start and the folder at its end), and the
-// whole text in its tooltip. It never asks for more width than its layout gives it.
+// whole text in its tooltip. It would like the width of its whole text but needs almost none,
+// so that it never widens the window.
 class ElidingLabel final : public QLabel {
     Q_OBJECT
 public:
@@ -15,6 +16,9 @@ public:
 
     void setFullText(const QString& text);
     const QString& fullText() const { return full_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -17,14 +17,16 @@ StatusLine::StatusLine(QStatusBar& bar)
     result_->setObjectName(QStringLiteral("statusResult"));
     input_->setTextFormat(Qt::PlainText);
     result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // A long file name or report never widens the window past the screen; its tooltip holds
-    // it whole. The input is cut at its edge, the report in the middle, so that the folder
-    // it names at its end stays in view.
-    input_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Each takes the width of its whole text when the bar has it; a long file name or report
+    // never widens the window past the screen, and its tooltip holds it whole. The input is
+    // cut at its edge, the report in the middle, so that the folder it names at its end stays
+    // in view.
+    input_->setMinimumWidth(1);
+    result_->setContentsMargins(16, 0, 0, 0);
     copy_->setText(QStringLiteral("Copy path"));
     copy_->setToolTip(QStringLiteral("Copy the path of the last frame"));
     copy_->hide();
-    bar.addWidget(input_, 1);
+    bar.addWidget(input_);
     bar.addWidget(result_, 1);
     bar.addWidget(copy_);
     connect(copy_, &QToolButton::clicked, this,
