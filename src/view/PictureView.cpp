@@ -54,6 +54,9 @@ QImage scaledTo(const QImage& image, QSize pixels) {
 
 PictureView::PictureView(QWidget* parent) : QAbstractScrollArea(parent) {
     setFrameShape(QFrame::NoFrame);
+    // Clicked, it takes the arrow keys for scrolling; the tab chain and the first focus stay
+    // with the controls.
+    setFocusPolicy(Qt::ClickFocus);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(320, 200);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);

@@ -29,6 +29,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
 #include <QStatusBar>
@@ -190,7 +191,16 @@ private slots:
             QVERIFY2(titles.contains(QLatin1String(title)), title);
         }
         QCOMPARE(titles.size(), 7);
-        QVERIFY(app.window.minimumSizeHint().height() <= 600);      // fits a 1366x768 screen
+        QVERIFY(app.window.minimumSizeHint().height() <= 600); // fits a 1366x768 screen
+        // At the default size the whole panel shows, the webcam's Take Snapshot too: nothing
+        // to scroll.
+        app.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app.window));
+        QCOMPARE(app.window.size(), QSize(1280, 700));
+        const auto* panel = app.window.findChild<QScrollArea*>("controlPanelScroll");
+        QVERIFY(panel != nullptr);
+        QCOMPARE(panel->verticalScrollBar()->maximum(), 0);
+        QVERIFY(app.window.ui().snapshotButton->isVisible());
         QVERIFY(titles.indexOf(d.popupbutton->currentText()) == 0); // "keep format" first
     }
 
