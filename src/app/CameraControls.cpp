@@ -39,18 +39,16 @@ CameraControls::CameraControls(WebcamCapture& capture, const NewestFrame& frames
 
 void CameraControls::showNoCamera() {
     previewTimer_.stop();
-    lastDrawn_ = nullptr;
     preview_->setPixmap({});
     preview_->setText(QStringLiteral("No camera"));
 }
 
 void CameraControls::drawPreview() {
     // A reference of our own, taken under the frame's lock; converted and drawn outside it.
-    const SampleRef frame = frames_->newest();
-    if (!frame || frame.get() == lastDrawn_) {
+    const SampleRef frame = frames_->newerThan(lastDrawn_);
+    if (!frame) {
         return;
     }
-    lastDrawn_ = frame.get();
     const QImage picture = sampleToImage(frame);
     if (picture.isNull()) {
         return;

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 
 class QActionGroup;
 class QLabel;
@@ -31,7 +32,7 @@ private:
     QMenu* menu_;
     QActionGroup* choices_;
     QTimer previewTimer_;
-    GstSample* lastDrawn_ = nullptr; // compared only, never used: the frame last drawn
+    std::uint64_t lastDrawn_ = 0; // the count of the frame last drawn
 };
 
 } // namespace zerbrak

@@ -3,23 +3,35 @@
 #include "core/ControlDefaults.h"
 #include "core/CorruptionModes.h"
 #include "ui_MainWindow.h"
+#include "view/PictureView.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QRegularExpressionValidator>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QUrl>
 #include <memory>
 
 namespace zerbrak {
+namespace {
+
+// Whole percents; a tenth where whole ones would read 0 % or round a tiny picture's fit away.
+QString zoomText(double factor) {
+    const double percent = factor * 100.0;
+    return QStringLiteral("%L1 %").arg(percent, 0, 'f', percent < 10.0 ? 1 : 0);
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()) {
     ui_->setupUi(this);
-    // The controls scroll when the screen is short (a 1366x768 laptop) instead of setting the
-    // window's minimum height.
+    // The controls fit the default window whole; they scroll only in a window made shorter
+    // than that, so that they never set the window's minimum height.
     auto* panelScroll = new QScrollArea(ui_->centralwidget);
     panelScroll->setObjectName(QStringLiteral("controlPanelScroll"));
     panelScroll->setFrameShape(QFrame::NoFrame);
@@ -32,6 +44,15 @@ MainWindow::MainWindow(QWidget* parent)
     const std::unique_ptr<QLayoutItem> panelItem(
         ui_->centralLayout->replaceWidget(ui_->controlPanel, panelScroll));
     panelScroll->setWidget(ui_->controlPanel);
+    // Ctrl+= too: on most keyboards the plus is the shifted equals.
+    ui_->actionZoomIn->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    auto* zoom = new QLabel(statusBar());
+    zoom->setObjectName(QStringLiteral("statusZoom"));
+    zoom->setToolTip(QStringLiteral("Zoom: the picture's drawn size against its own"));
+    statusBar()->addPermanentWidget(zoom);
+    connect(ui_->imageView, &PictureView::zoomChanged, zoom,
+            [zoom](double factor) { zoom->setText(factor > 0.0 ? zoomText(factor) : QString()); });
     // Files dropped anywhere on the window, the picture area included, become the input.
     setAcceptDrops(true);
     ui_->tf_numFrames->setEnabled(ui_->bt_batch->isChecked());

@@ -9,6 +9,8 @@ class QToolButton;
 
 namespace zerbrak {
 
+class ElidingLabel;
+
 // The status bar's standing line: the current input, what the next pass does to it, and what
 // the last run made, with its last frame's path to copy.
 class StatusLine final : public QObject {
@@ -22,7 +24,7 @@ public:
 
 private:
     QLabel* input_;
-    QLabel* result_;
+    ElidingLabel* result_;
     QToolButton* copy_;
     QString lastPath_;
 };

@@ -21,8 +21,8 @@
 #include "runs/RunReport.h"
 #include "sources/OpenImage.h"
 #include "ui_MainWindow.h"
-#include "view/FitRule.h"
 #include "view/PictureView.h"
+#include "view/ZoomSteps.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -102,6 +102,17 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
 
     connect(ui.actionFit, &QAction::triggered, this, &ZerbrakAppDelegate::FIT);
     connect(ui.fitButton, &QPushButton::clicked, ui.actionFit, &QAction::trigger);
+    connect(ui.actionActualSize, &QAction::triggered, this, &ZerbrakAppDelegate::ActualSize);
+    connect(ui.actionZoomIn, &QAction::triggered, this, &ZerbrakAppDelegate::ZoomIn);
+    connect(ui.actionZoomOut, &QAction::triggered, this, &ZerbrakAppDelegate::ZoomOut);
+    connect(imageView, &PictureView::zoomStepsRequested, this, [this](int steps) {
+        for (; steps > 0; --steps) {
+            ZoomIn();
+        }
+        for (; steps < 0; ++steps) {
+            ZoomOut();
+        }
+    });
     connect(ui.actionAbout, &QAction::triggered, this, &ZerbrakAppDelegate::ShowAbout);
     connect(ui.actionSnapshot, &QAction::triggered, this, &ZerbrakAppDelegate::GetWEBCAMImage);
     connect(ui.snapshotButton, &QPushButton::clicked, ui.actionSnapshot, &QAction::trigger);
@@ -238,8 +249,9 @@ void ZerbrakAppDelegate::LoadNewImage() {
         return;
     }
     const QRectF bounds = imageView->bounds();
+    // The bounds are the picture area's own rectangle, which FIT() works in too; there is
+    // nothing to reset them to.
     logLine(QString::asprintf("imageview bounds %f %f", bounds.width(), bounds.height()));
-    imageView->setBounds(PictureView::fixedViewBounds);
     if (const QString path = chooseImageFile(window); !path.isEmpty()) {
         openInputs({path}, true);
     }
@@ -367,15 +379,22 @@ void ZerbrakAppDelegate::TRANSCODEchange() {
 }
 
 void ZerbrakAppDelegate::FIT() {
-    imageView->setBounds(PictureView::fixedViewBounds);
-    if (!imageView->image().isNull()) {
-        const QRectF bounds = imageView->bounds();
-        const QSizeF shown = imageView->logicalSize();
-        const SizeD fitted =
-            fitSize(shown.width(), shown.height(), bounds.width(), bounds.height());
-        imageView->setLogicalSize({fitted.width, fitted.height});
-    }
-    imageView->update();
+    // The fit rule with the picture area's own size for the bounds: a fixed rectangle drawn
+    // into the area shrank every picture by a constant. The fit follows the area as the
+    // window changes, until a zoom or the next picture.
+    imageView->fitToArea();
+}
+
+void ZerbrakAppDelegate::ActualSize() {
+    imageView->zoomTo(1.0);
+}
+
+void ZerbrakAppDelegate::ZoomIn() {
+    imageView->zoomTo(zoomedIn(imageView->zoom()));
+}
+
+void ZerbrakAppDelegate::ZoomOut() {
+    imageView->zoomTo(zoomedOut(imageView->zoom()));
 }
 
 void ZerbrakAppDelegate::ShowAbout() {

@@ -97,8 +97,12 @@ public slots:
     // Several at once, in order; the last stays the input. Taken when the run under way ends.
     void openFiles(const QStringList& paths);
 
-    // Fits the shown picture into the fixed view bounds; only how it is drawn changes.
+    // Fits the shown picture into the picture area; only how it is drawn changes.
     void FIT();
+    // 100 %, and the zoom stops either side of the present zoom; only how it is drawn.
+    void ActualSize();
+    void ZoomIn();
+    void ZoomOut();
     void ShowAbout();
 
 protected:

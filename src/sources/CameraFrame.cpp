@@ -48,12 +48,22 @@ void NewestFrame::store(GstSample* delivered) {
     {
         const std::lock_guard lock(mutex_);
         current_.swap(frame);
+        ++stored_;
     }
     // `frame` now holds the replaced one and drops it here, outside the lock.
 }
 
 SampleRef NewestFrame::newest() const {
     const std::lock_guard lock(mutex_);
+    return current_;
+}
+
+SampleRef NewestFrame::newerThan(std::uint64_t& seen) const {
+    const std::lock_guard lock(mutex_);
+    if (stored_ == seen) {
+        return {};
+    }
+    seen = stored_;
     return current_;
 }
 

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <gst/gst.h>
 #include <memory>
@@ -47,11 +48,16 @@ public:
     void store(GstSample* delivered);
     // A new reference, taken under the lock; empty before the first frame.
     SampleRef newest() const;
+    // The newest frame when one has been stored since the call that set `seen` (0 before the
+    // first), else empty; `seen` moves on with it. A new frame is told by its count, never by
+    // its address: the allocator hands a released sample's memory to a later frame.
+    SampleRef newerThan(std::uint64_t& seen) const;
     void clear();
 
 private:
     mutable std::mutex mutex_;
     SampleRef current_;
+    std::uint64_t stored_ = 0; // frames stored so far; clear() leaves it, so it never repeats
 };
 
 // A camera the system offers. `id` is what start() takes; `name` is for people.

@@ -29,6 +29,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStatusBar>
@@ -190,8 +192,78 @@ private slots:
             QVERIFY2(titles.contains(QLatin1String(title)), title);
         }
         QCOMPARE(titles.size(), 7);
-        QVERIFY(app.window.minimumSizeHint().height() <= 600);      // fits a 1366x768 screen
+        QVERIFY(app.window.minimumSizeHint().height() <= 600); // fits a 1366x768 screen
+        // At the default size the whole panel shows, the webcam's Take Snapshot too: nothing
+        // to scroll.
+        app.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app.window));
+        QCOMPARE(app.window.size(), QSize(1280, 700));
+        const auto* panel = app.window.findChild<QScrollArea*>("controlPanelScroll");
+        QVERIFY(panel != nullptr);
+        QCOMPARE(panel->verticalScrollBar()->maximum(), 0);
+        QVERIFY(app.window.ui().snapshotButton->isVisible());
         QVERIFY(titles.indexOf(d.popupbutton->currentText()) == 0); // "keep format" first
+    }
+
+    // In a picture area of 920 by 635: Fit fills it (down by the tighter ratio, up only by a
+    // whole factor), a zoom step in from there goes to the next stop, 100 % shows the picture's
+    // own pixels, with scroll bars when it is larger, and a new picture comes at its own size,
+    // or fitted when larger: never shrunk by a constant.
+    void fitAndZoomInThePictureArea_data() {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QSize>("fitted");
+        QTest::addColumn<QSize>("zoomedIn");
+        QTest::addColumn<QSize>("next");
+        QTest::newRow("large: down by the height ratio")
+            << QSize(4000, 3000) << QSize(847, 635) << QSize(1000, 750) << QSize(847, 635);
+        QTest::newRow("wide: down by the width ratio")
+            << QSize(5000, 500) << QSize(920, 92) << QSize(1250, 125) << QSize(920, 92);
+        QTest::newRow("the old fixed bounds' size")
+            << QSize(2111, 619) << QSize(920, 270) << QSize(1056, 310) << QSize(920, 270);
+        QTest::newRow("fits 4.6 times: up by 4")
+            << QSize(200, 100) << QSize(800, 400) << QSize(1200, 600) << QSize(200, 100);
+        QTest::newRow("fits less than twice: its own size")
+            << QSize(640, 480) << QSize(640, 480) << QSize(960, 720) << QSize(640, 480);
+        QTest::newRow("the area's size")
+            << QSize(920, 635) << QSize(920, 635) << QSize(1380, 953) << QSize(920, 635);
+        QTest::newRow("1 by 1: up by 635, beyond the last stop")
+            << QSize(1, 1) << QSize(635, 635) << QSize(635, 635) << QSize(1, 1);
+    }
+    void fitAndZoomInThePictureArea() {
+        QFETCH(QSize, picture);
+        QFETCH(QSize, fitted);
+        QFETCH(QSize, zoomedIn);
+        QFETCH(QSize, next);
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        Ui::MainWindow& ui = app.window.ui();
+        const QSize area(920, 635);
+        d.imageView->setFixedSize(area);
+        app.window.show();
+        QTRY_COMPARE(d.imageView->bounds(), QRectF(QPointF(0, 0), QSizeF(area)));
+        QImage image(picture, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        d.desktop().showImage(image);
+
+        ui.actionFit->trigger();
+        QTRY_COMPARE(d.imageView->shownPixels(), fitted);
+        QCOMPARE(d.imageView->bounds(), QRectF(QPointF(0, 0), QSizeF(area)));
+        ui.actionFit->trigger(); // a second fit changes nothing
+        QCOMPARE(d.imageView->shownPixels(), fitted);
+        ui.actionZoomIn->trigger();
+        QTRY_COMPARE(d.imageView->shownPixels(), zoomedIn);
+        ui.actionActualSize->trigger();
+        QTRY_COMPARE(d.imageView->shownPixels(), picture);
+        QCOMPARE(app.window.findChild<QLabel*>("statusZoom")->text(), QString("100 %"));
+        QTRY_COMPARE(d.imageView->horizontalScrollBar()->isVisible(),
+                     picture.width() > area.width());
+        QTRY_COMPARE(d.imageView->verticalScrollBar()->isVisible(),
+                     picture.height() > area.height());
+
+        d.desktop().showImage(image.copy()); // a new picture of the same size
+        QTRY_COMPARE(d.imageView->shownPixels(), next);
+        QTRY_VERIFY(!d.imageView->horizontalScrollBar()->isVisible() &&
+                    !d.imageView->verticalScrollBar()->isVisible());
     }
 
     void paramsReadFromControls() {

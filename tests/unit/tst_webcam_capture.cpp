@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 using namespace zerbrak;
@@ -114,6 +115,28 @@ private slots:
         QVERIFY(latest.get() != held.get());
         QVERIFY(sampleToImage(latest) != taken); // the pictures do move on
         QCOMPARE(sampleToImage(held), taken);
+    }
+
+    // The preview asks on every tick and draws only a frame it has not drawn. The allocator
+    // hands a released sample's memory to a later frame, so a new frame may come at the
+    // address of the one drawn before: here the very same address, delivered again.
+    void newFrameAtAnOldAddressIsNew() {
+        gst_init(nullptr, nullptr);
+        NewestFrame frames;
+        std::uint64_t seen = 0;
+        QVERIFY(!frames.newerThan(seen));
+        const SampleRef sample =
+            SampleRef::adopt(gst_sample_new(nullptr, nullptr, nullptr, nullptr));
+        for (int delivery = 0; delivery < 3; ++delivery) {
+            frames.store(sample.get());
+            QCOMPARE(frames.newerThan(seen).get(), sample.get());
+            QVERIFY(!frames.newerThan(seen)); // nothing new since
+            QCOMPARE(frames.newest().get(), sample.get());
+            if (delivery == 1) {
+                frames.clear(); // the camera stopped; its next frame still counts as new
+                QVERIFY(!frames.newerThan(seen));
+            }
+        }
     }
 
     void snapshotKeepsTheBars() {
