@@ -134,7 +134,9 @@ QString inputDescription(const QString& originName, const QStringList& reencodes
         text += i + 1 < named ? QStringLiteral("of ") : QString();
     }
     if (copies > named) {
-        text += QStringLiteral("(after %1 earlier re-encodes) ").arg(copies - named);
+        text += QStringLiteral("(after ") +
+                count(static_cast<int>(copies - named), "earlier re-encode", "earlier re-encodes") +
+                QStringLiteral(") ");
     }
     return text + (copies > 0 ? QStringLiteral("of ") : QString()) + originName;
 }
