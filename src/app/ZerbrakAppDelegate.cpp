@@ -277,6 +277,9 @@ void ZerbrakAppDelegate::GFD() {
 }
 
 bool ZerbrakAppDelegate::startRun(const QString& label, RunController::Job job) {
+    if (runActive()) {
+        return false; // the session is the worker's: not even read here
+    }
     // The input as it stands when the session is handed over, whoever set it.
     origin_.follow(session_, scratchDir_);
     return runs_.start(label, std::move(job));

@@ -30,7 +30,8 @@ class MainWindow;
 class PictureView;
 
 // The one controller: it holds references to the window's controls and the session state,
-// and its actions are thin entries into the engine.
+// and its actions are thin entries into the engine; whatever runs on the worker goes through
+// the run controller.
 class ZerbrakAppDelegate : public QObject {
     Q_OBJECT
 public:
