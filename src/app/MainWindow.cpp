@@ -2,6 +2,7 @@
 
 #include "core/ControlDefaults.h"
 #include "core/CorruptionModes.h"
+#include "core/TextValues.h"
 #include "ui_MainWindow.h"
 #include "view/PictureView.h"
 
@@ -14,6 +15,8 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QUrl>
+#include <QValidator>
+#include <limits>
 #include <memory>
 
 namespace zerbrak {
@@ -24,6 +27,30 @@ QString zoomText(double factor) {
     const double percent = factor * 100.0;
     return QStringLiteral("%L1 %").arg(percent, 0, 'f', percent < 10.0 ? 1 : 0);
 }
+
+// The number of frames as it is typed: digits only, never past the largest count a series
+// reads as positive (2147483647); below 1 it is not yet a count.
+class FrameCountValidator final : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int& /*pos*/) const override {
+        if (input.isEmpty()) {
+            return Intermediate;
+        }
+        for (const QChar c : input) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
+                return Invalid;
+            }
+        }
+        bool ok = false;
+        const qlonglong count = input.toLongLong(&ok);
+        if (!ok || count > std::numeric_limits<std::int32_t>::max()) {
+            return Invalid;
+        }
+        return count < 1 ? Intermediate : Acceptable;
+    }
+};
 
 } // namespace
 
@@ -66,12 +93,11 @@ MainWindow::MainWindow(QWidget* parent)
     for (QLineEdit* field : {ui_->tf_randomSeed, ui_->tf_from, ui_->tf_to}) {
         field->setValidator(new QRegularExpressionValidator(signedWhole, field));
     }
-    ui_->tf_numFrames->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
-    // A count that would make no frame is shown as wrong while it is typed.
+    ui_->tf_numFrames->setValidator(new FrameCountValidator(ui_->tf_numFrames));
+    // A count that would make no frame is shown as wrong while it is typed, read as Glitch
+    // reads it: whatever text the field was given, the two never disagree.
     const auto markCount = [this] {
-        bool ok = false;
-        const bool valid = ui_->tf_numFrames->text().toLongLong(&ok) >= 1 && ok;
+        const bool valid = low32Signed(integerValue(ui_->tf_numFrames->text().toStdString())) >= 1;
         ui_->tf_numFrames->setStyleSheet(valid ? QString()
                                                : QStringLiteral("QLineEdit { color: #c0392b; }"));
         ui_->tf_numFrames->setToolTip(valid ? QString()

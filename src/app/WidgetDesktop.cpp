@@ -50,11 +50,7 @@ WidgetDesktop::WidgetDesktop(QMainWindow& window, PictureView& imageView)
     QObject::connect(progress_, &RunProgress::canceled, &guiSide_, [this] { cancelRun(); });
 }
 
-WidgetDesktop::~WidgetDesktop() {
-    if (runUnderWay_) {
-        QApplication::restoreOverrideCursor();
-    }
-}
+WidgetDesktop::~WidgetDesktop() = default;
 
 bool WidgetDesktop::onGuiThread() const {
     return QThread::currentThread() == guiSide_.thread();
@@ -160,15 +156,11 @@ void WidgetDesktop::beginRun(const QString& label) {
     cancelled_ = false;
     runUnderWay_ = true;
     progress_->start(label);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
 }
 
 void WidgetDesktop::endRun() {
     progress_->finish();
-    if (runUnderWay_) {
-        QApplication::restoreOverrideCursor();
-        runUnderWay_ = false;
-    }
+    runUnderWay_ = false;
 }
 
 void WidgetDesktop::cancelRun() {

@@ -35,8 +35,8 @@ public:
     QStringList chooseFolders(const QString& prompt) override;
     void revealFolder(const QString& folderPath) override;
 
-    // GUI thread: a run starts (its progress with Cancel appears if it lasts, the cursor turns
-    // busy) or has ended.
+    // GUI thread: a run starts (its progress with Cancel appears if it lasts, and an earlier
+    // run's cancel is forgotten) or has ended.
     void beginRun(const QString& label);
     void endRun();
 

@@ -8,7 +8,6 @@
 #include "codec/Decode.h"
 #include "core/TextValues.h"
 #include "desktop/OpenPanel.h"
-#include "glitch/FormatTable.h"
 #include "glitch/GlitchPass.h"
 #include "glitch/TranscodeChange.h"
 #include "platform/ImageDecoder.h"
@@ -32,7 +31,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
-#include <new>
 #include <utility>
 
 namespace zerbrak {
@@ -40,6 +38,16 @@ namespace {
 
 std::int64_t fieldNumber(const QLineEdit* field) {
     return integerValue(field->text().toStdString());
+}
+
+// The controls that start runs or change the input or the session.
+std::vector<QAction*> runLockedActions(Ui::MainWindow& ui) {
+    return {ui.actionGlitch,       ui.actionReseed,   ui.actionOpen,
+            ui.actionGlitchFolder, ui.actionSnapshot, ui.actionRevert};
+}
+std::vector<QWidget*> runLockedWidgets(Ui::MainWindow& ui) {
+    return {ui.glitchButton, ui.reseedButton,   ui.openButton,
+            ui.folderButton, ui.snapshotButton, ui.popupbutton};
 }
 
 } // namespace
@@ -51,18 +59,14 @@ ZerbrakAppDelegate::ZerbrakAppDelegate(MainWindow& mainWindow, QObject* parent)
       bt_replace(mainWindow.ui().bt_replace), bt_batch(mainWindow.ui().bt_batch),
       bt_preserve(mainWindow.ui().bt_preserve), tf_numFrames(mainWindow.ui().tf_numFrames),
       outputCaptureView(mainWindow.ui().outputCaptureView),
-      popupbutton(mainWindow.ui().popupbutton), desktop_(mainWindow, *imageView) {
+      popupbutton(mainWindow.ui().popupbutton), desktop_(mainWindow, *imageView),
+      runs_(desktop_, runLockedActions(mainWindow.ui()), runLockedWidgets(mainWindow.ui())) {
     session_.decoder = &decoder_;
     // Cancel also ends a decode under way: a stalled reader would otherwise hold the run for
     // the whole time limit.
     connect(&desktop_.runProgress(), &RunProgress::canceled, this, [this] { decoder_.cancel(); });
     wireActions(mainWindow);
-    Ui::MainWindow& ui = mainWindow.ui();
-    runLockedActions_ = {ui.actionGlitch, ui.actionReseed, ui.actionOpen, ui.actionGlitchFolder,
-                         ui.actionSnapshot};
-    runLockedWidgets_ = {ui.glitchButton, ui.reseedButton,   ui.openButton,
-                         ui.folderButton, ui.snapshotButton, ui.popupbutton};
-    connect(&worker_, &RunWorker::finished, this, &ZerbrakAppDelegate::runEnded);
+    connect(&runs_, &RunController::ended, this, &ZerbrakAppDelegate::runEnded);
     status_ = new StatusLine(*mainWindow.statusBar());
     // What the next pass does follows the controls it reads.
     connect(sl_chance, &QSlider::valueChanged, this, &ZerbrakAppDelegate::refreshStatus);
@@ -96,6 +100,7 @@ void ZerbrakAppDelegate::wireActions(MainWindow& mainWindow) {
     connect(ui.popupbutton, &QComboBox::activated, this, &ZerbrakAppDelegate::TRANSCODEchange);
     connect(&mainWindow, &MainWindow::filesDropped, this, &ZerbrakAppDelegate::openFiles);
     connect(ui.actionOpen, &QAction::triggered, this, &ZerbrakAppDelegate::LoadNewImage);
+    connect(ui.actionRevert, &QAction::triggered, this, &ZerbrakAppDelegate::RevertToOriginal);
     connect(ui.openButton, &QPushButton::clicked, ui.actionOpen, &QAction::trigger);
     connect(ui.actionGlitchFolder, &QAction::triggered, this, &ZerbrakAppDelegate::GFD);
     connect(ui.folderButton, &QPushButton::clicked, ui.actionGlitchFolder, &QAction::trigger);
@@ -175,17 +180,18 @@ void ZerbrakAppDelegate::GetWEBCAMImage() {
     }
     // Converted, encoded and written on the worker; the input changes only once the file is
     // there whole, so a pass never damages a missing or stale snapshot.
-    startRun(QStringLiteral("Taking a snapshot"), [this, frame]() mutable {
+    startRun(QStringLiteral("Taking a snapshot"), [this, frame]() mutable -> RunOutcome {
         const QImage picture = sampleToImage(frame);
         frame = SampleRef(); // the picture holds its own copy
         const SnapshotFile file = writeSnapshot(picture);
         if (!file.error.isEmpty()) {
             desktop_.alertRunFailed(file.error);
-            return;
+            return {};
         }
         session_.inPath = file.path;
         session_.endFormat = QStringLiteral("tiff");
         desktop_.showImage(picture);
+        return {};
     });
 }
 
@@ -212,10 +218,11 @@ void ZerbrakAppDelegate::DoStuff() {
         tf_numFrames->setFocus();
         return;
     }
-    lastFrameCount_ = frameCount;
-    startRun(QStringLiteral("Starting"), [this, params, frameCount, home = QDir::homePath()] {
-        lastSeries_ = runFrameSeries(session_, params, frameCount, home, desktop_);
-    });
+    startRun(QStringLiteral("Starting"),
+             [this, params, frameCount, home = QDir::homePath()]() -> RunOutcome {
+                 return SeriesOutcome{runFrameSeries(session_, params, frameCount, home, desktop_),
+                                      frameCount};
+             });
 }
 
 bool ZerbrakAppDelegate::applicationOpenFile(const QString& path) {
@@ -224,24 +231,29 @@ bool ZerbrakAppDelegate::applicationOpenFile(const QString& path) {
 }
 
 void ZerbrakAppDelegate::openFiles(const QStringList& paths) {
-    if (runActive()) {
-        pendingOpens_ += paths; // never lost, never in the middle of a run
-        return;
+    std::vector<OpenRequest> requests;
+    for (const QString& path : paths) {
+        requests.push_back({path, false});
     }
-    openInputs(paths, false);
+    openInputs(requests);
 }
 
-void ZerbrakAppDelegate::openInputs(const QStringList& paths, bool logFormat) {
-    if (paths.isEmpty()) {
+void ZerbrakAppDelegate::openInputs(const std::vector<OpenRequest>& requests) {
+    if (requests.empty()) {
         return;
     }
     // Decoded on the worker: a large or damaged picture never holds the window.
-    startRun(QStringLiteral("Opening %1").arg(QFileInfo(paths.last()).fileName()),
-             [this, paths, logFormat] {
-                 for (const QString& path : paths) {
-                     openImage(session_, path, desktop_, logFormat);
-                 }
-             });
+    const bool started =
+        startRun(QStringLiteral("Opening %1").arg(QFileInfo(requests.back().path).fileName()),
+                 [this, requests]() -> RunOutcome {
+                     for (const OpenRequest& request : requests) {
+                         openImage(session_, request.path, desktop_, request.logFormat);
+                     }
+                     return {};
+                 });
+    if (!started) {
+        runs_.deferOpens(requests); // never lost, never in the middle of a run
+    }
 }
 
 void ZerbrakAppDelegate::LoadNewImage() {
@@ -252,9 +264,18 @@ void ZerbrakAppDelegate::LoadNewImage() {
     // The bounds are the picture area's own rectangle, which FIT() works in too; there is
     // nothing to reset them to.
     logLine(QString::asprintf("imageview bounds %f %f", bounds.width(), bounds.height()));
+    // The panel runs its own event loop, in which a later launch may hand over a file and
+    // start a run: the file chosen then waits for that run, as a handed-over one would.
     if (const QString path = chooseImageFile(window); !path.isEmpty()) {
-        openInputs({path}, true);
+        openInputs({{path, true}});
     }
+}
+
+void ZerbrakAppDelegate::RevertToOriginal() {
+    if (runActive() || origin_.reencodes().isEmpty()) {
+        return;
+    }
+    openInputs({{origin_.path(), true}});
 }
 
 void ZerbrakAppDelegate::GFD() {
@@ -264,89 +285,49 @@ void ZerbrakAppDelegate::GFD() {
     const GlitchParams params = readGlitchParams();
     // The folder panels are asked for from the worker; the window shows them.
     startRun(QStringLiteral("Folder batch"),
-             [this, params] { lastBatch_ = runFolderBatch(session_, params, desktop_); });
+             [this, params]() -> RunOutcome { return runFolderBatch(session_, params, desktop_); });
 }
 
-void ZerbrakAppDelegate::startRun(const QString& label, std::function<void()> run) {
-    enabledBeforeRun_.clear();
-    for (QAction* action : runLockedActions_) {
-        enabledBeforeRun_.push_back(action->isEnabled());
-        action->setEnabled(false);
+bool ZerbrakAppDelegate::startRun(const QString& label, RunController::Job job) {
+    if (runActive()) {
+        return false; // the session is the worker's: not even read here
     }
-    for (QWidget* widget : runLockedWidgets_) {
-        enabledBeforeRun_.push_back(widget->isEnabled());
-        widget->setEnabled(false);
-    }
-    desktop_.beginRun(label);
-    worker_.start([this, run = std::move(run)] {
-        try {
-            run();
-        } catch (const std::bad_alloc&) {
-            desktop_.alertRunFailed(
-                QStringLiteral("The run stopped: there was not enough memory for this picture."));
-        }
-    });
+    // The input as it stands when the session is handed over, whoever set it.
+    origin_.follow(session_, scratchDir_);
+    return runs_.start(label, std::move(job));
 }
 
 void ZerbrakAppDelegate::runEnded() {
-    desktop_.endRun();
-    std::size_t i = 0;
-    for (QAction* action : runLockedActions_) {
-        action->setEnabled(enabledBeforeRun_[i++]);
-    }
-    for (QWidget* widget : runLockedWidgets_) {
-        widget->setEnabled(enabledBeforeRun_[i++]);
-    }
     window->statusBar()->clearMessage();
-    reportRun();
+    reportRun(runs_.takeOutcome());
     refreshStatus();
     emit runFinished();
-    if (closeWhenRunEnds_) {
-        closeWhenRunEnds_ = false;
+    if (runs_.takeCloseRequest()) {
         window->close();
         return;
     }
-    openFiles(std::exchange(pendingOpens_, {}));
+    openInputs(runs_.takeDeferredOpens());
 }
 
 void ZerbrakAppDelegate::refreshStatus() {
     if (runActive()) {
         return; // the session is the worker's until the run ends
     }
-    const QFileInfo input(session_.inPath);
-    QString inputText = input.fileName();
-    const bool inScratch = !scratchDir_.isEmpty() && input.absolutePath() == scratchDir_;
-    if (inScratch && inputText.startsWith(QStringLiteral("TEMP."))) {
-        const FormatRow* row = rowForExtension(session_.endFormat);
-        inputText = QStringLiteral("re-encoded to %1 from %2")
-                        .arg(row ? QString::fromUtf8(row->title) : session_.endFormat, sourceName_);
-    } else if (inScratch) {
-        inputText = QStringLiteral("camera snapshot");
-        sourceName_ = inputText;
-    } else {
-        sourceName_ = inputText;
-    }
-    status_->setInput(inputText, passDescription(session_.endFormat, session_.trans_endFormat,
-                                                 readGlitchParams()));
+    origin_.follow(session_, scratchDir_);
+    status_->setInput(
+        inputDescription(origin_.name(), origin_.reencodes()),
+        passDescription(session_.endFormat, session_.trans_endFormat, readGlitchParams()));
     // Controls the next pass ignores say so; they keep their values for a later re-encode.
-    const CorruptionMode mode = nextMode(session_.endFormat, session_.trans_endFormat);
-    const QString note =
-        mode == CorruptionMode::SingleByteStrike   ? QStringLiteral(" (not used for PNG)")
-        : mode == CorruptionMode::LineBreakRewrite ? QStringLiteral(" (not used for BMP)")
-                                                   : QString();
+    const QString note = unusedControlsNote(nextMode(session_.endFormat, session_.trans_endFormat));
     Ui::MainWindow& ui = static_cast<MainWindow*>(window)->ui();
     ui.bytesGroup->setTitle(QStringLiteral("Bytes") + note);
     ui.chanceGroup->setTitle(QStringLiteral("Chance") + note);
+    ui.actionRevert->setEnabled(!origin_.reencodes().isEmpty());
 }
 
-void ZerbrakAppDelegate::reportRun() {
-    const QString home = QDir::homePath();
-    if (const auto series = std::exchange(lastSeries_, std::nullopt)) {
-        status_->setResult(
-            seriesReport(*series, lastFrameCount_, homeRelative(outputFolderPath(home), home)),
-            series->lastKept);
-    } else if (const auto batch = std::exchange(lastBatch_, std::nullopt)) {
-        status_->setResult(batchReport(*batch, homeRelative(batch->outDir, home)), {});
+void ZerbrakAppDelegate::reportRun(const RunOutcome& outcome) {
+    if (const auto line = runResultLine(outcome, QDir::homePath())) {
+        status_->setResult(line->text, line->lastPath);
     }
 }
 
@@ -354,7 +335,7 @@ bool ZerbrakAppDelegate::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window && event->type() == QEvent::Close && runActive()) {
         // The pass under way finishes writing its frame; the window closes right after.
         event->ignore();
-        closeWhenRunEnds_ = true;
+        runs_.closeWhenEnded();
         desktop_.cancelRun();
         decoder_.cancel();
         window->statusBar()->showMessage(

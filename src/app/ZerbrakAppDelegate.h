@@ -1,20 +1,17 @@
 #pragma once
 
+#include "RunController.h"
 #include "WidgetDesktop.h"
 #include "core/CorruptionModes.h"
+#include "glitch/InputOrigin.h"
 #include "glitch/Session.h"
 #include "platform/IsolatedDecoder.h"
-#include "runs/FolderBatch.h"
-#include "runs/FrameSeries.h"
-#include "runs/RunWorker.h"
 #include "sources/WebcamCapture.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 class QAction;
@@ -33,7 +30,8 @@ class MainWindow;
 class PictureView;
 
 // The one controller: it holds references to the window's controls and the session state,
-// and its actions are thin entries into the engine.
+// and its actions are thin entries into the engine; whatever runs on the worker goes through
+// the run controller.
 class ZerbrakAppDelegate : public QObject {
     Q_OBJECT
 public:
@@ -62,7 +60,7 @@ public:
 
     // A run (frame series) is under way on the worker; the actions that would start another
     // or touch the session are disabled meanwhile.
-    bool runActive() const { return worker_.busy(); }
+    bool runActive() const { return runs_.active(); }
 
     // The pass parameters as the controls hold them now.
     GlitchParams readGlitchParams() const;
@@ -90,6 +88,9 @@ public slots:
     void GFD();
     void LoadNewImage();
     void GetWEBCAMImage();
+    // Opens again, as Open does, the file the chain of re-encodes behind the input started
+    // from; nothing when the input is no re-encode.
+    void RevertToOriginal();
 
     // The desktop handed over a file (a launch argument, a drop, a later launch): it becomes
     // the input. Always true, also for a file that is no picture.
@@ -111,45 +112,35 @@ protected:
 
 private:
     void wireActions(MainWindow& mainWindow);
-    // Hands `run` to the worker, its progress reading `label` until the run reports its own;
-    // refused while another run is under way.
-    void startRun(const QString& label, std::function<void()> run);
+    // Hands `job` to the worker, its progress reading `label` until the run reports its own;
+    // refused, returning false, while another run is under way.
+    bool startRun(const QString& label, RunController::Job job);
     void runEnded();
-    // Opens `paths` on the worker; `logFormat` as the open panel logs.
-    void openInputs(const QStringList& paths, bool logFormat);
+    // Opens the files on the worker, in order; taken once the run under way has ended.
+    void openInputs(const std::vector<OpenRequest>& requests);
     // The last step of start-up: the default camera, its preview and the Camera menu.
     void setUpCapture();
     // The status bar's input and next pass, and which controls the next pass ignores.
     void refreshStatus();
     // What the run that just ended made, in the status bar.
-    void reportRun();
+    void reportRun(const RunOutcome& outcome);
 
     // Damaged data is decoded in its helper process; outlives the runs, which use it.
     IsolatedDecoder decoder_;
     Session session_;
-    // Declared before the worker, so that it outlives the run the worker waits for.
+    // Declared before the runs, so that it outlives the run the worker waits for.
     WidgetDesktop desktop_;
-    // The controls that start runs or change the input or the session, and whether each was
-    // enabled before the run under way disabled it.
-    std::vector<QWidget*> runLockedWidgets_;
-    std::vector<QAction*> runLockedActions_;
-    std::vector<bool> enabledBeforeRun_;
-    bool closeWhenRunEnds_ = false;
-    // Files handed over during a run, opened once it has ended.
-    QStringList pendingOpens_;
     StatusLine* status_; // owned by the status bar
     QString scratchDir_; // where re-encoded inputs and snapshots live
-    QString sourceName_; // the file the user gave, shown when a re-encode stands in for it
-    // What the run under way made; written by the worker, read once it has ended.
-    std::optional<FrameSeriesSummary> lastSeries_;
-    std::int32_t lastFrameCount_ = 0;
-    std::optional<FolderBatchSummary> lastBatch_;
+    // The file the input stands for, shown and reverted to when a re-encode stands in for it.
+    InputOrigin origin_;
     // The newest camera frame under its own lock; declared before the capture, which must stop
     // handing frames in before it goes.
     NewestFrame mCurrentImageBuffer;
     std::unique_ptr<WebcamCapture> capture_;
     std::unique_ptr<CameraControls> cameraControls_;
-    RunWorker worker_;
+    // Last: destroyed first, waiting for the run under way, which uses everything above.
+    RunController runs_;
 };
 
 } // namespace zerbrak

@@ -21,6 +21,9 @@ struct Session {
     std::int32_t tmr = 0;                        // frame number within a series
     RandomSource random;                         // the corruption modes' only random source
     TranscodeMemo transcodeMemo;                 // the last re-encode, reused for the same bytes
+    // The file the input's scratch copy was last re-encoded from, never that copy itself: a
+    // pass re-encoding its own scratch file leaves it as it was.
+    QString transcodeSource;
     ImageDecoder* decoder = nullptr; // decodes damaged data; null: in-process (the tests)
 };
 

@@ -118,6 +118,9 @@ TranscodeError transcodeStep(Session& session, Desktop& desktop, const QString& 
                                        contentHash(encoded.bytes));
     }
     outName = transcodedOutputName(session.trans_endFormat, outName);
+    if (inputPath != scratch) {
+        session.transcodeSource = inputPath;
+    }
     session.inPath = scratch;
     session.endFormat = QString::fromUtf8(row.extension);
     return {};

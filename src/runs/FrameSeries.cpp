@@ -108,6 +108,7 @@ FrameSeriesSummary runFrameSeries(Session& session, const GlitchParams& params,
         } else if (frame.cancelled) {
             // The frame is written; only its decode for the view was stopped.
             summary.cancelled = true;
+            summary.lastUnchecked = true;
             break;
         } else if (++retries > maxRetries) {
             ++summary.givenUp;

@@ -23,6 +23,10 @@ struct FrameSeriesSummary {
     bool cancelled = false;    // the desktop asked to stop
     bool outputFailed = false; // a pass could not write its output; the series stopped there
     bool runFailed = false;    // a pass could not read or re-encode its input; stopped there too
+
+    // Cancelled while the last frame written was decoded for the view: it is on disk whole,
+    // but not known to decode. Counted as finished, not as kept.
+    bool lastUnchecked = false;
 };
 
 // Runs one frame series of `frameCount` frames into the output folder under `home`: raises the

@@ -2,9 +2,12 @@
 
 #include "FolderBatch.h"
 #include "FrameSeries.h"
+#include "OutputFolder.h"
+#include "RunOutcome.h"
 #include "glitch/FormatTable.h"
 
 #include <QLocale>
+#include <algorithm>
 
 namespace zerbrak {
 namespace {
@@ -22,9 +25,13 @@ QString givenUpText(int givenUp) {
 
 QString seriesReport(const FrameSeriesSummary& summary, std::int32_t frameCount,
                      const QString& folder) {
-    const int finished = summary.kept + summary.givenUp;
+    const int finished = summary.kept + summary.givenUp + (summary.lastUnchecked ? 1 : 0);
     if (summary.cancelled) {
-        return QStringLiteral("Cancelled after %1 of %2").arg(finished).arg(frameCount);
+        QString report = QStringLiteral("Cancelled after %1 of %2").arg(finished).arg(frameCount);
+        if (summary.lastUnchecked) {
+            report += QStringLiteral(" (the last written but not checked to decode)");
+        }
+        return report;
     }
     QString report;
     if (summary.kept > 0 || summary.givenUp == 0) {
@@ -100,6 +107,50 @@ QString passDescription(const QString& endFormat, const TranscodeTarget& target,
                     .arg(params.toByte);
     }
     return text;
+}
+
+std::optional<RunResultLine> runResultLine(const RunOutcome& outcome, const QString& home) {
+    if (const auto* series = std::get_if<SeriesOutcome>(&outcome)) {
+        return RunResultLine{seriesReport(series->summary, series->frameCount,
+                                          homeRelative(outputFolderPath(home), home)),
+                             series->summary.lastKept};
+    }
+    if (const auto* batch = std::get_if<FolderBatchSummary>(&outcome)) {
+        return RunResultLine{batchReport(*batch, homeRelative(batch->outDir, home)), {}};
+    }
+    return std::nullopt;
+}
+
+QString inputDescription(const QString& originName, const QStringList& reencodes) {
+    if (reencodes.isEmpty()) {
+        return originName;
+    }
+    // Newest first: each copy was made from the one named after it.
+    QString text = QStringLiteral("re-encoded to %1 from ").arg(reencodes.last());
+    const qsizetype copies = reencodes.size() - 1;
+    const qsizetype named = std::min<qsizetype>(copies, maxNamedCopies);
+    for (qsizetype i = 0; i < named; ++i) {
+        text += QStringLiteral("the %1 copy ").arg(reencodes[copies - 1 - i]);
+        text += i + 1 < named ? QStringLiteral("of ") : QString();
+    }
+    if (copies > named) {
+        text += QStringLiteral("(after ") +
+                count(static_cast<int>(copies - named), "earlier re-encode", "earlier re-encodes") +
+                QStringLiteral(") ");
+    }
+    return text + (copies > 0 ? QStringLiteral("of ") : QString()) + originName;
+}
+
+QString unusedControlsNote(CorruptionMode mode) {
+    switch (mode) {
+    case CorruptionMode::SingleByteStrike:
+        return QStringLiteral(" (not used for PNG)");
+    case CorruptionMode::LineBreakRewrite:
+        return QStringLiteral(" (not used for BMP)");
+    case CorruptionMode::ReplaceAndScatter:
+        break;
+    }
+    return {};
 }
 
 QString homeRelative(const QString& path, const QString& home) {

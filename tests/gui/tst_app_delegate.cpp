@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
@@ -28,6 +29,7 @@
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -365,13 +367,20 @@ private slots:
         }
     }
 
+    // The report counts the frames on disk: whole frames that decode (nothing is struck at
+    // chance 100), so no failed attempt lies there uncounted, wherever the cancel lands.
     void cancelEndsASeries() {
         const QString home = dir_.filePath("home-cancel");
         QDir().mkpath(home);
         qputenv("HOME", home.toUtf8());
+        const QString input = dir_.filePath("cancel.jpg");
+        QVERIFY(detailedPicture(320, 240).save(input));
         App app;
         app.window.show();
         ZerbrakAppDelegate& d = app.delegate;
+        d.session().inPath = input;
+        d.session().endFormat = "jpg";
+        d.sl_chance->setValue(100);
         d.bt_batch->setChecked(true);
         d.tf_numFrames->setText("100000"); // far more than a test could wait for
         d.DoStuff();
@@ -381,8 +390,14 @@ private slots:
         QVERIFY(progress.labelText().endsWith(" of 100000"));
         progress.cancelButton()->click();
         waitForRun(d);
-        QVERIFY(QDir(home + "/Documents/zerbrak").entryList(QDir::Files).size() < 100000);
+        const qsizetype onDisk = QDir(home + "/Documents/zerbrak").entryList(QDir::Files).size();
+        QVERIFY(onDisk < 100000);
         QVERIFY(!progress.isVisible()); // gone when the series ends
+        const QString report = app.window.findChild<QLabel*>("statusResult")->text();
+        const QRegularExpressionMatch counted =
+            QRegularExpression("^Cancelled after (\\d+) of 100000").match(report);
+        QVERIFY2(counted.hasMatch(), qPrintable(report));
+        QCOMPARE(counted.captured(1).toLongLong(), onDisk);
     }
 
     // A run of slow passes (a picture re-encoded to GIF before each) on the worker: the window
@@ -682,6 +697,149 @@ private slots:
         QVERIFY(!d.runActive());
         QCOMPARE(log.lines(), QStringList{"getting data"});
         QCOMPARE(d.session().inPath, input);
+    }
+
+    // A later launch hands a file over while the open panel is up: its open starts a run, and
+    // the file then chosen in the panel waits for that run instead of starting one over it.
+    // Afterwards the controls and the cursor are as before, and the chosen file is the input.
+    void openPanelAndHandOverShareTheRun() {
+        const QString handedOver = dir_.filePath("handed over.png");
+        QVERIFY(detailedPicture(2400, 1800).save(handedOver));
+        const QString chosen = dir_.filePath("chosen.bmp");
+        QVERIFY(detailedPicture(64, 48).save(chosen));
+        App app;
+        app.window.show();
+        ZerbrakAppDelegate& d = app.delegate;
+        Ui::MainWindow& ui = app.window.ui();
+        bool handOverRan = false;
+        bool runWhenChosen = false;
+        // The panel runs its own event loop: the hand-over and the choice come from inside it.
+        QTimer inPanel;
+        inPanel.setInterval(20);
+        connect(&inPanel, &QTimer::timeout, this, [&] {
+            auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (panel == nullptr || panel->objectName() != "openPanel") {
+                return;
+            }
+            inPanel.stop();
+            // Several opens in one hand-over: a run that outlasts the panel by far.
+            d.openFiles(QStringList(8, handedOver));
+            handOverRan = d.runActive();
+            // Typed into the name field, as a user would: selectFile() leaves a field that
+            // has the focus alone.
+            if (auto* name = panel->findChild<QLineEdit*>("fileNameEdit")) {
+                name->setText(chosen);
+            }
+            static_cast<QDialog*>(panel)->accept(); // the panel's own checks run
+            runWhenChosen = d.runActive();
+        });
+        inPanel.start();
+        LogCapture log;
+        ui.actionOpen->trigger();
+        QVERIFY(handOverRan && runWhenChosen);
+        waitForRun(d);
+        QCOMPARE(d.session().inPath, chosen);
+        QCOMPARE(d.session().endFormat, QString("bmp"));
+        QVERIFY(log.lines().contains("endFormat: bmp")); // opened as the panel opens
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        for (QObject* control : std::initializer_list<QObject*>{
+                 ui.actionGlitch, ui.glitchButton, ui.actionOpen, ui.openButton, ui.actionReseed,
+                 ui.actionGlitchFolder, ui.folderButton, d.popupbutton}) {
+            QVERIFY2(control->property("enabled").toBool(), qPrintable(control->objectName()));
+        }
+        // And they still work: a glitch starts a run.
+        ui.glitchButton->click();
+        QVERIFY(d.runActive());
+        waitForRun(d);
+    }
+
+    // Each re-encode reads the copy the one before wrote: the status names the whole chain,
+    // and Revert opens the file it started from again, as Open would.
+    void reencodeChainIsNamedAndReverted_data() {
+        QTest::addColumn<QStringList>("choices");
+        QTest::addColumn<QString>("input");
+        QTest::newRow("one") << QStringList{"GIF"} << "re-encoded to GIF from astronaut.png";
+        QTest::newRow("GIF then TIFF") << QStringList{"GIF", "TIFF"}
+                                       << "re-encoded to TIFF from the GIF copy of astronaut.png";
+        QTest::newRow("three") << QStringList{"GIF", "TIFF", "JPG"}
+                               << "re-encoded to JPG from the TIFF copy of the GIF copy of "
+                                  "astronaut.png";
+        QTest::newRow("the same target again")
+            << QStringList{"GIF", "GIF"} << "re-encoded to GIF from astronaut.png";
+        QTest::newRow("keep format in between")
+            << QStringList{"GIF", "Keep format", "TIFF"}
+            << "re-encoded to TIFF from the GIF copy of astronaut.png";
+        QTest::newRow("long chain")
+            << QStringList{"PNG", "BMP", "JPG", "TIFF", "GIF"}
+            << "re-encoded to GIF from the TIFF copy of the JPG copy of the BMP copy (after 1 "
+               "earlier re-encode) of astronaut.png";
+    }
+    void reencodeChainIsNamedAndReverted() {
+        QFETCH(QStringList, choices);
+        QFETCH(QString, input);
+        const QString home = dir_.filePath("home-chain");
+        QDir().mkpath(home);
+        qputenv("HOME", home.toUtf8());
+        const QString original = dir_.filePath("astronaut.png");
+        QVERIFY(detailedPicture(96, 64).save(original));
+        App app;
+        ZerbrakAppDelegate& d = app.delegate;
+        Ui::MainWindow& ui = app.window.ui();
+        const auto status = [&] { return app.window.findChild<QLabel*>("statusInput")->text(); };
+        d.applicationOpenFile(original);
+        waitForRun(d);
+        QVERIFY(!ui.actionRevert->isEnabled()); // nothing to go back to
+        for (const QString& choice : choices) {
+            const int item = d.popupbutton->findText(choice);
+            QVERIFY2(item >= 0, qPrintable(choice));
+            d.popupbutton->setCurrentIndex(item);
+            emit d.popupbutton->activated(item);
+            ui.glitchButton->click();
+            waitForRun(d);
+        }
+        QVERIFY2(status().startsWith(input + " \u2014 "), qPrintable(status()));
+        QVERIFY(ui.actionRevert->isEnabled());
+
+        LogCapture log;
+        ui.actionRevert->trigger();
+        QVERIFY(d.runActive()); // on the worker, as an open
+        QVERIFY(!ui.actionRevert->isEnabled());
+        waitForRun(d);
+        QCOMPARE(d.session().inPath, original);
+        QCOMPARE(d.session().endFormat, QString("png"));
+        QCOMPARE(log.lines(), QStringList{"endFormat: png"});
+        QVERIFY2(status().startsWith("astronaut.png \u2014 "), qPrintable(status()));
+        QVERIFY(!ui.actionRevert->isEnabled());
+    }
+
+    // The count field takes digits up to the largest count a series reads as positive, and
+    // marks what Glitch would refuse.
+    void frameCountFieldHoldsWholeCounts_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<bool>("marked");
+        QTest::newRow("largest") << "2147483647"
+                                 << "2147483647" << false;
+        QTest::newRow("one past the largest") << "2147483648"
+                                              << "214748364" << false;
+        QTest::newRow("far past") << "99999999999"
+                                  << "999999999" << false;
+        QTest::newRow("zero") << "0"
+                              << "0" << true;
+        QTest::newRow("sign and letters") << "-3x"
+                                          << "3" << false;
+    }
+    void frameCountFieldHoldsWholeCounts() {
+        QFETCH(QString, typed);
+        QFETCH(QString, held);
+        QFETCH(bool, marked);
+        App app;
+        QLineEdit* field = app.delegate.tf_numFrames;
+        app.delegate.bt_batch->setChecked(true);
+        field->clear();
+        QTest::keyClicks(field, typed);
+        QCOMPARE(field->text(), held);
+        QCOMPARE(!field->toolTip().isEmpty(), marked);
     }
 
     void popupSetsTheTarget() {

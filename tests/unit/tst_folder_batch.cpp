@@ -1,6 +1,8 @@
 #include "TestFiles.h"
+#include "glitch/InputOrigin.h"
 #include "platform/Desktop.h"
 #include "platform/Log.h"
+#include "platform/ScratchFolder.h"
 #include "runs/FolderBatch.h"
 
 #include <QDir>
@@ -451,6 +453,28 @@ private slots:
                  QStringList{"batch format: bmp (line-break rewrite), from b.bmp"});
         QCOMPARE(linesStartingWith(log.lines(), "has "), QStringList({"has bmp", "has bmp"}));
         QVERIFY(readFile(destination + "/c.png").size() > 200); // line breaks doubled
+    }
+
+    // A batch with a target leaves the last entry's copy as the input: the window names that
+    // entry, and reverts to it, not to the file that was the input before the batch.
+    void reencodedInputStandsForTheLastEntry() {
+        const QString source = freshFolder("origin");
+        const QString destination = freshFolder("origin-out");
+        writeFile(source + "/a.png", picture_);
+        writeFile(source + "/b.png", picture_);
+        const QString scratch = scratchFolder().path;
+        QVERIFY(!scratch.isEmpty());
+        Session session = sessionWith("png", FixedTarget::Gif);
+        session.inPath = dir_.filePath("picture.png");
+        InputOrigin origin;
+        origin.follow(session, scratch);
+        ScriptedDesktop desktop;
+        QCOMPARE(batchFolder(session, {}, source, destination, desktop).written.size(), 2);
+        origin.follow(session, scratch);
+        QCOMPARE(session.inPath, scratch + "/TEMP.gif");
+        QCOMPARE(origin.path(), source + "/b.png");
+        QCOMPARE(origin.name(), QString("b.png"));
+        QCOMPARE(origin.reencodes(), QStringList{"GIF"});
     }
 };
 

@@ -252,18 +252,24 @@ private slots:
         QCOMPARE(files, QStringList({"710.tiff", "711.tiff", "712.tiff", "713.tiff", "714.tiff"}));
     }
 
-    // A cancel that stops a decode ends the series quietly, whichever decode it stopped.
+    // A cancel that stops a decode ends the series quietly, whichever decode it stopped; the
+    // report counts every frame on disk, the one written whole but not yet checked included.
     void cancelledDecodeEndsTheSeries_data() {
         QTest::addColumn<bool>("reencode");
         QTest::addColumn<int>("cancelAt");
         QTest::addColumn<QStringList>("files");
-        QTest::newRow("re-encode of the input") << true << 1 << QStringList();
-        QTest::newRow("second frame") << false << 2 << QStringList({"710.png", "711.png"});
+        QTest::addColumn<QString>("report");
+        QTest::newRow("re-encode of the input")
+            << true << 1 << QStringList() << "Cancelled after 0 of 5";
+        QTest::newRow("second frame")
+            << false << 2 << QStringList({"710.png", "711.png"})
+            << "Cancelled after 2 of 5 (the last written but not checked to decode)";
     }
     void cancelledDecodeEndsTheSeries() {
         QFETCH(bool, reencode);
         QFETCH(int, cancelAt);
         QFETCH(QStringList, files);
+        QFETCH(QString, report);
         const QString home = freshHome();
         Session session = sessionOn(goodImage_, "png");
         if (reencode) {
@@ -279,6 +285,7 @@ private slots:
         QCOMPARE(desktop.failures, QStringList());
         QCOMPARE(summary.kept, cancelAt - 1);
         QCOMPARE(QDir(outputFolderPath(home)).entryList(QDir::Files, QDir::Name), files);
+        QCOMPARE(seriesReport(summary, 5, "~/Documents/zerbrak/"), report);
     }
 
     void undecodableFrameCostsElevenPasses() {
