@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 #include "ZerbrakAppDelegate.h"
 #include "desktop/SingleInstance.h"
+#include "platform/FileNames.h"
 #include "platform/Resources.h"
 #include "platform/ScratchFolder.h"
 
@@ -8,7 +9,10 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QIcon>
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -31,6 +35,22 @@ QStringList fileArguments(const QApplication& app) {
     return files;
 }
 
+// The launch arguments without those that are not valid UTF-8: Qt would turn such a name into
+// text naming another file (or none), so each is named on stderr and left out instead.
+std::vector<char*> textArguments(int argc, char* argv[]) {
+    std::vector<char*> kept{argv, argv + std::min(argc, 1)};
+    for (int i = 1; i < argc; ++i) {
+        if (const QByteArray argument(argv[i]); zerbrak::nameSurvivesAsText(argument)) {
+            kept.push_back(argv[i]);
+        } else {
+            std::fprintf(stderr, "zerbrak: %s is not opened: its name is not valid UTF-8\n",
+                         zerbrak::escapedName(argument).toUtf8().constData());
+        }
+    }
+    kept.push_back(nullptr);
+    return kept;
+}
+
 void raise(QWidget& window) {
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.show();
@@ -41,7 +61,9 @@ void raise(QWidget& window) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    std::vector<char*> arguments = textArguments(argc, argv);
+    int argumentCount = static_cast<int>(arguments.size()) - 1;
+    QApplication app(argumentCount, arguments.data());
     QApplication::setApplicationName(QStringLiteral("Zerbrak"));
     QApplication::setOrganizationDomain(QStringLiteral("zerbrak.org"));
     QApplication::setDesktopFileName(QStringLiteral(ZERBRAK_APP_ID));
